@@ -1,0 +1,31 @@
+// Free routines and shared globals of the program: the settings store, the
+// folder operations and the state that the windows share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+using WideString = std::u16string;
+
+#ifdef _WIN32
+constexpr char16_t PathDelim = u'\\';
+#else
+constexpr char16_t PathDelim = u'/';
+#endif
+
+// Current source and destination folders, as the settings store returned them;
+// an empty one names no folder.
+extern WideString SourceRoot, DestinationRoot, AppFolder;
+// Set while a mirror child process runs. Main thread only.
+extern bool MirrorRunning;
+
+// One operation on one stored value: "ler" reads (value is the default),
+// "escrever" writes, "excluir" deletes. Any other word touches nothing.
+WideString SettingValue(const WideString& operation, const WideString& name, const WideString& value);
+
+// A stored text read as a boolean: a number is true unless zero, then "True"
+// and "False" in any letter case, anything else gives the default.
+bool SettingAsBoolean(const WideString& text, bool defaultValue);
+
+bool DirectoryExists(const WideString& path);
+bool ForceDirectories(const WideString& path);

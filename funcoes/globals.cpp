@@ -1,0 +1,4 @@
+#include "funcoes/funcoes.h"
+
+WideString SourceRoot, DestinationRoot, AppFolder;
+bool MirrorRunning = false;

@@ -1,0 +1,75 @@
+// Gives each test an empty settings store of its own.
+#pragma once
+
+#include <string>
+
+#include "tempdir.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cstdlib>
+#endif
+
+namespace testsupport {
+
+class IsolatedSettings {
+ public:
+  IsolatedSettings() {
+#ifdef _WIN32
+    Clear();
+#else
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
+#endif
+  }
+  ~IsolatedSettings() {
+#ifdef _WIN32
+    Clear();
+#else
+    if (had_) setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
+    else unsetenv("XDG_CONFIG_HOME");
+#endif
+  }
+
+#ifdef _WIN32
+  static void Clear() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Corvalen\\TARNVEL"); }
+  static bool KeyExists() {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Corvalen\\TARNVEL", 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return false;
+    RegCloseKey(key);
+    return true;
+  }
+  // Stores a value that is not a string.
+  static void PlantNumber(const char* asciiName) {
+    const std::wstring name(asciiName, asciiName + std::char_traits<char>::length(asciiName));
+    HKEY key;
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Corvalen\\TARNVEL", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
+    DWORD one = 1;
+    RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+    RegCloseKey(key);
+  }
+#else
+  fs::path folder() const { return dir_.path() / "Corvalen"; }
+  fs::path file() const { return folder() / "TARNVEL.reg"; }
+  bool KeyExists() const { return fs::exists(file()); }
+  void PlantNumber(const char* name) const {
+    WriteFile(file(), std::string("Windows Registry Editor Version 5.00\n\n"
+                                  "[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL]\n\"") +
+                          name + "\"=dword:00000001\n");
+  }
+#endif
+
+ private:
+#ifndef _WIN32
+  TempDir dir_;
+  bool had_ = false;
+  std::string old_;
+#endif
+};
+
+}  // namespace testsupport
