@@ -14,3 +14,16 @@ bool PathIsDirectory(const std::u16string& path);
 bool MakeDirectory(const std::u16string& path);
 
 }  // namespace platform
+
+namespace platform {
+
+// The path with every link followed, as the system names the final object
+// (POSIX realpath; Windows the final path of an opened handle, in drive-letter
+// form). The path unchanged when the system cannot resolve it.
+std::u16string ResolvedPath(const std::u16string& path);
+
+// Whether two path texts name the same entry by the file system's comparison
+// of names: exact on POSIX, letter case ignored on Windows.
+bool SamePathName(const std::u16string& a, const std::u16string& b);
+
+}  // namespace platform

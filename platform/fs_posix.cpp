@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cstdlib>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -25,5 +26,15 @@ bool PathIsDirectory(const std::u16string& path) {
 bool MakeDirectory(const std::u16string& path) {
   return mkdir(ToUtf8(path).c_str(), 0777) == 0;
 }
+
+std::u16string ResolvedPath(const std::u16string& path) {
+  char* resolved = realpath(ToUtf8(path).c_str(), nullptr);
+  if (!resolved) return path;
+  std::u16string result = FromUtf8(resolved);
+  free(resolved);
+  return result;
+}
+
+bool SamePathName(const std::u16string& a, const std::u16string& b) { return a == b; }
 
 }  // namespace platform

@@ -40,4 +40,29 @@ bool PathIsDirectory(const std::u16string& path) {
 
 bool MakeDirectory(const std::u16string& path) { return CreateDirectoryW(W(path), nullptr) != 0; }
 
+std::u16string ResolvedPath(const std::u16string& path) {
+  HANDLE h = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return path;
+  std::u16string result(MAX_PATH, u'\0');
+  DWORD length = GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(result.data()),
+                                           static_cast<DWORD>(result.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length >= result.size()) {
+    result.resize(length);
+    length = GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(result.data()),
+                                       static_cast<DWORD>(result.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  }
+  CloseHandle(h);
+  if (length == 0 || length >= result.size()) return path;
+  result.resize(length);
+  // "\\?\C:\x" -> "C:\x", "\\?\UNC\server\x" -> "\\server\x".
+  if (result.rfind(u"\\\\?\\UNC\\", 0) == 0) return u"\\\\" + result.substr(8);
+  if (result.rfind(u"\\\\?\\", 0) == 0) return result.substr(4);
+  return result;
+}
+
+bool SamePathName(const std::u16string& a, const std::u16string& b) {
+  return CompareStringOrdinal(W(a), static_cast<int>(a.size()), W(b), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace platform

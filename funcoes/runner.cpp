@@ -1,0 +1,53 @@
+#include "funcoes/runner.h"
+
+#include "funcoes/cmdline.h"
+#include "funcoes/exceptions.h"
+#include "platform/fs.h"
+
+namespace {
+
+// Resolved, without trailing delimiters except a lone root "/".
+WideString Canonical(const WideString& path) {
+  WideString resolved = platform::ResolvedPath(path);
+  while (resolved.size() > 1 && resolved.back() == PathDelim) resolved.pop_back();
+  return resolved;
+}
+
+// inner is outer or lies below it; "/a/bc" is not below "/a/b".
+bool Within(const WideString& inner, const WideString& outer) {
+  if (inner.size() < outer.size() || !platform::SamePathName(inner.substr(0, outer.size()), outer)) return false;
+  return inner.size() == outer.size() || outer.back() == PathDelim || inner[outer.size()] == PathDelim;
+}
+
+}  // namespace
+
+std::vector<WideString> ProgramSearchFolders() {
+  std::vector<WideString> folders;
+  for (WideString folder : {platform::ExecutableFolder(), platform::SystemFolder()})
+    if (!folder.empty()) folders.push_back(folder);
+  for (const WideString& folder : platform::PathFolders()) folders.push_back(folder);
+  return folders;
+}
+
+WideString FindProgram(const WideString& name, const std::vector<WideString>& folders) {
+  const WideString file = platform::ProgramFileName(name);
+  for (const WideString& folder : folders) {
+    const WideString path = folder.back() == PathDelim ? folder + file : folder + PathDelim + file;
+    if (platform::IsProgramFile(path)) return path;
+  }
+  return {};
+}
+
+platform::ChildProcess StartMirror(const WideString& commandLine) {
+  const WideString line = TrimControl(commandLine);
+  const std::vector<WideString> args = SplitCommandLine(line);
+  const WideString program = args.empty() || args[0].empty() ? WideString() : FindProgram(args[0], ProgramSearchFolders());
+  if (program.empty()) throw EOSError(2, platform::SystemErrorText(2));
+  return platform::StartChild(program, line);
+}
+
+bool FoldersOverlap(const WideString& a, const WideString& b) {
+  if (a.empty() || b.empty()) return false;
+  const WideString ra = Canonical(a), rb = Canonical(b);
+  return Within(ra, rb) || Within(rb, ra);
+}

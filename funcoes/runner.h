@@ -1,0 +1,32 @@
+// What the mirror runner needs below the window: finding and starting the
+// mirror program, and the check that two folders do not overlap.
+#pragma once
+
+#include <vector>
+
+#include "funcoes/funcoes.h"
+#include "platform/process.h"
+
+// The folders searched for a program started by name, in order: the running
+// program's own folder, the system folder (Windows), then the full paths on
+// PATH. Never the current folder: the program makes media folders current, and
+// a file dropped there must not be run.
+std::vector<WideString> ProgramSearchFolders();
+
+// The full path of the program called name (".exe" added on Windows when the
+// name has none) in the first of folders that holds it; empty when none does.
+WideString FindProgram(const WideString& name, const std::vector<WideString>& folders);
+
+// Starts the child for a mirror command line (as MirrorCommandLine builds it):
+// strips the line of leading and trailing characters of code 32 or less, finds
+// the program its first argument names in ProgramSearchFolders() and starts it
+// hidden with the stripped line. Raises EOSError code 2 (the system's text for
+// a missing file) when the program is not found, or the system's error when the
+// start fails. The caller waits on the result and closes it.
+platform::ChildProcess StartMirror(const WideString& commandLine);
+
+// True when the two folders, links followed and names compared as the file
+// system compares them, are the same folder or one lies inside the other:
+// mirroring between them would copy a tree into itself or purge the source.
+// An empty path names no folder and overlaps nothing.
+bool FoldersOverlap(const WideString& a, const WideString& b);

@@ -1,0 +1,166 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "funcoes/cmdline.h"
+#include "funcoes/exceptions.h"
+#include "platform/process.h"
+#include "platform/text.h"
+
+extern char** environ;
+
+namespace platform {
+
+std::u16string ExecutableFolder() {
+  std::string buffer(4096, '\0');
+  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+  if (length <= 0) return {};
+  buffer.resize(static_cast<size_t>(length));
+  const size_t slash = buffer.rfind('/');
+  return FromUtf8(slash == 0 ? std::string("/") : buffer.substr(0, slash));
+}
+
+std::u16string SystemFolder() { return {}; }
+
+std::vector<std::u16string> PathFolders() {
+  std::vector<std::u16string> folders;
+  const char* path = std::getenv("PATH");
+  if (!path) return folders;
+  std::string rest = path;
+  size_t start = 0;
+  while (start <= rest.size()) {
+    const size_t colon = std::min(rest.find(':', start), rest.size());
+    if (colon > start && rest[start] == '/') folders.push_back(FromUtf8(rest.substr(start, colon - start)));
+    start = colon + 1;
+  }
+  return folders;
+}
+
+std::u16string ProgramFileName(const std::u16string& name) { return name; }
+
+bool IsProgramFile(const std::u16string& path) {
+  const std::string p = ToUtf8(path);
+  struct stat st {};
+  return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(p.c_str(), X_OK) == 0;
+}
+
+std::string SystemErrorText(int code) { return std::strerror(code); }
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(other.pid_), pidfd_(other.pidfd_), ended_(other.ended_) {
+  other.pid_ = -1;
+  other.pidfd_ = -1;
+}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    Close();
+    pid_ = other.pid_;
+    pidfd_ = other.pidfd_;
+    ended_ = other.ended_;
+    other.pid_ = -1;
+    other.pidfd_ = -1;
+  }
+  return *this;
+}
+
+ChildProcess::~ChildProcess() { Close(); }
+
+bool ChildProcess::Wait(int milliseconds) {
+  if (pid_ < 0 || ended_) return true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    int status = 0;
+    const pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_ || (r < 0 && errno != EINTR)) {
+      ended_ = true;  // ended, or reaped by someone else: either way it is gone
+      return true;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    if (pidfd_ >= 0) {
+      pollfd p{pidfd_, POLLIN, 0};
+      poll(&p, 1, static_cast<int>(left.count()));
+    } else {
+      std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(1)));
+    }
+  }
+}
+
+void ChildProcess::Close() {
+  if (pid_ >= 0 && !ended_) {
+    int status = 0;
+    waitpid(pid_, &status, WNOHANG);
+  }
+  if (pidfd_ >= 0) close(pidfd_);
+  pid_ = -1;
+  pidfd_ = -1;
+  ended_ = false;
+}
+
+namespace {
+
+// Owns the spawn attributes and file actions for one start.
+struct SpawnSetup {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+};
+
+[[noreturn]] void Raise(int code) { throw EOSError(code, SystemErrorText(code)); }
+
+}  // namespace
+
+ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine) {
+  std::vector<std::string> args;
+  for (const auto& arg : SplitCommandLine(commandLine)) args.push_back(ToUtf8(arg));
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  SpawnSetup setup;
+  int err = 0;
+  for (int fd = 0; fd <= 2 && err == 0; ++fd)
+    err = posix_spawn_file_actions_addopen(&setup.actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  // Nothing of ours beyond the three standard descriptors reaches the child,
+  // whatever other code in this process opened without close-on-exec.
+  if (err == 0) err = posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
+  // A clean signal state: nothing blocked, every handler at its default.
+  sigset_t signals;
+  sigemptyset(&signals);
+  if (err == 0) err = posix_spawnattr_setsigmask(&setup.attributes, &signals);
+  sigfillset(&signals);
+  if (err == 0) err = posix_spawnattr_setsigdefault(&setup.attributes, &signals);
+  if (err == 0) err = posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  if (err != 0) Raise(err);
+
+  pid_t pid = -1;
+  err = posix_spawn(&pid, ToUtf8(program).c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+  if (err != 0) Raise(err);
+
+  ChildProcess child;
+  child.pid_ = pid;
+  // Without a pidfd (an old kernel) the wait falls back to short sleeps.
+  child.pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  return child;
+}
+
+}  // namespace platform
