@@ -32,6 +32,7 @@ std::vector<WideString> ProgramSearchFolders() {
 WideString FindProgram(const WideString& name, const std::vector<WideString>& folders) {
   const WideString file = platform::ProgramFileName(name);
   for (const WideString& folder : folders) {
+    if (folder.empty()) continue;  // it would name the current folder
     const WideString path = folder.back() == PathDelim ? folder + file : folder + PathDelim + file;
     if (platform::IsProgramFile(path)) return path;
   }

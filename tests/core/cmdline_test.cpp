@@ -1,6 +1,5 @@
 #include "funcoes/cmdline.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #ifdef _WIN32

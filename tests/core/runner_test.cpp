@@ -1,6 +1,7 @@
 #include "funcoes/runner.h"
 
-#include <gmock/gmock.h>
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -91,6 +92,7 @@ TEST(FindProgram, FindsTheOwnFolderAndOnPathButNeverTheCurrentFolder) {
   ScopedCurrentFolder current(tmp / "current");
 
   EXPECT_EQ(FindProgram(name, ProgramSearchFolders()), u"");
+  EXPECT_EQ(FindProgram(name, {u""}), u"");
 
   const fs::path onPath = PlaceProgram(tmp / "path", name);
   EXPECT_EQ(FindProgram(name, ProgramSearchFolders()), U(onPath));
