@@ -327,17 +327,33 @@ TEST_F(FolderMonTest, RealChangesAreReportedWithTheirNames) {
          WriteFile(d / "sub" / "name.txt", "x");
        },
        {{faNew, "sub"}, {faNew, Rel({"sub", "name.txt"})}}},
+      {"moved in from outside", {ctFileName}, false, [](auto& d) { WriteFile(d.parent_path() / "in.txt", "x"); },
+       [](auto& d) { std::filesystem::rename(d.parent_path() / "in.txt", d / "in.txt"); }, {{faNew, "in.txt"}}},
+      {"moved out", {ctFileName}, false, [](auto& d) { WriteFile(d / "out.txt", "x"); },
+       [](auto& d) { std::filesystem::rename(d / "out.txt", d.parent_path() / "out.txt"); },
+       {{faRemoved, "out.txt"}}},
   };
   for (const ChangeCase& c : cases) ExpectReported(c);
 }
 
-TEST_F(FolderMonTest, ChangeInAFolderThatExistedBeforeIsReported) {
+TEST_F(FolderMonTest, ChangesInFoldersThatExistedBeforeAreReported) {
   // Wine watches only the subfolders created after the watch began.
   if (RunningUnderWine()) GTEST_SKIP() << "Wine does not watch subfolders that already exist";
-  ExpectReported({"file in an existing subfolder, removed", {ctFileName}, true,
-                  [](auto& d) { WriteFile(d / "deep" / "er" / "f.txt", "x"); },
-                  [](auto& d) { std::filesystem::remove(d / "deep" / "er" / "f.txt"); },
-                  {{faRemoved, Rel({"deep", "er", "f.txt"})}}});
+  const std::vector<ChangeCase> cases = {
+      {"file in an existing subfolder, removed", {ctFileName}, true,
+       [](auto& d) { WriteFile(d / "deep" / "er" / "f.txt", "x"); },
+       [](auto& d) { std::filesystem::remove(d / "deep" / "er" / "f.txt"); },
+       {{faRemoved, Rel({"deep", "er", "f.txt"})}}},
+      // The renamed folder's watch must follow its new name.
+      {"file created in a renamed subfolder", TChangeTypes(59), true,
+       [](auto& d) { std::filesystem::create_directories(d / "d1" / "inner"); },
+       [](auto& d) {
+         std::filesystem::rename(d / "d1", d / "d2");
+         WriteFile(d / "d2" / "inner" / "f.txt", "");
+       },
+       {{faRenamedOld, "d1"}, {faRenamedNew, "d2"}, {faNew, Rel({"d2", "inner", "f.txt"})}}},
+  };
+  for (const ChangeCase& c : cases) ExpectReported(c);
 }
 
 // The handler of the first record pumps the queue, as a handler running a
