@@ -1,0 +1,171 @@
+#include "folder_monitor/FolderMon.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "funcoes/exceptions.h"
+#include "funcoes/mainthread.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr std::uint32_t ChangeBufferSize = 32768;
+// Between two failed waits (a folder that cannot be opened or has vanished
+// fails every wait at once), so such a worker does not keep a processor busy.
+constexpr auto FailedWaitPause = std::chrono::milliseconds(300);
+
+TFolderAction ActionFor(std::uint32_t code) {
+  switch (code) {
+    case 2: return faRemoved;
+    case 3: return faModified;
+    case 4: return faRenamedOld;
+    case 5: return faRenamedNew;
+    default: return faNew;
+  }
+}
+
+}  // namespace
+
+std::uint32_t NotifyFilterFor(TChangeTypes changes) {
+  std::uint32_t filter = 0;
+  for (int n = 0; n < 8; ++n)
+    if (changes.Contains(static_cast<TChangeType>(n))) filter |= ChangeTypeFilterFlags[n];
+  return filter;
+}
+
+void TFolderMonLink::Terminate() {
+  {
+    std::lock_guard<std::mutex> guard(PauseLock);
+    Terminated = true;
+  }
+  PauseEnd.notify_all();
+}
+
+// ---- TFolderMonWorker ----
+
+TFolderMonWorker::TFolderMonWorker(TFolderMon* AOwner) : FLink(std::make_shared<TFolderMonLink>()) {
+  FLink->Owner = AOwner;
+  if (!AOwner) throw Exception("Reference to TFolderMon instance must be specified");
+  FLink->MonitorSubFolders = AOwner->MonitorSubFolders();
+  FFolder = platform::OpenDirWatch(AOwner->Folder());
+  FMonFilter = NotifyFilterFor(AOwner->MonitoredChanges());
+}
+
+std::shared_ptr<TFolderMonLink> TFolderMonWorker::Create(TFolderMon* AOwner) {
+  // The thread that starts a worker is the one its changes are handed to.
+  IsMainThread();
+  auto worker = std::unique_ptr<TFolderMonWorker>(new TFolderMonWorker(AOwner));
+  auto link = worker->FLink;
+  std::thread thread;
+  try {
+    thread = std::thread([w = worker.get()] {
+      std::unique_ptr<TFolderMonWorker> self(w);
+      try {
+        self->Execute();
+      } catch (...) {
+        // An exception from OnFolderChange ends the worker and is shown to nobody.
+      }
+    });
+  } catch (...) {
+    platform::CloseDirWatch(worker->FFolder);
+    throw;
+  }
+  worker.release();
+  thread.detach();  // nothing ever waits for a worker
+  return link;
+}
+
+void TFolderMonWorker::Execute() {
+  // Closes the folder and releases the buffer however the loop is left.
+  struct Cleanup {
+    platform::DirWatchHandle handle;
+    ~Cleanup() { platform::CloseDirWatch(handle); }
+  } cleanup{FFolder};
+  auto buffer = std::make_unique<std::uint32_t[]>(ChangeBufferSize / 4);
+  auto* bytes = reinterpret_cast<const unsigned char*>(buffer.get());
+  const std::function<void()> notifyOwner = [this] { NotifyOwner(); };
+
+  for (;;) {
+    if (FLink->Terminated) break;
+    if (!FLink->Owner) break;
+    std::uint32_t count = 0;
+    const bool ok =
+        platform::ReadDirChanges(FFolder, buffer.get(), ChangeBufferSize, FLink->MonitorSubFolders, FMonFilter, count);
+    if (!ok) {
+      std::unique_lock<std::mutex> guard(FLink->PauseLock);
+      FLink->PauseEnd.wait_for(guard, FailedWaitPause, [&] { return FLink->Terminated.load(); });
+      continue;
+    }
+    if (count == 0) continue;
+    if (!FLink->Owner) break;
+    for (std::uint32_t at = 0;;) {
+      std::uint32_t next, action, nameLength;
+      std::memcpy(&next, bytes + at, 4);
+      std::memcpy(&action, bytes + at + 4, 4);
+      std::memcpy(&nameLength, bytes + at + 8, 4);
+      FFolderItemInfo.Name.resize(nameLength / 2);
+      std::memcpy(FFolderItemInfo.Name.data(), bytes + at + 12, nameLength / 2 * 2);
+      FFolderItemInfo.Action = ActionFor(action);
+      Synchronize(notifyOwner);
+      if (next == 0) break;
+      at += next;
+    }
+  }
+}
+
+void TFolderMonWorker::NotifyOwner() {
+  TFolderMon* owner = FLink->Owner;
+  if (!owner || !owner->OnFolderChange()) return;
+  // A copy: the handler may replace itself or release the monitor.
+  const TFolderChangeEvent handler = owner->OnFolderChange();
+  handler(owner, FFolderItemInfo);
+}
+
+// ---- TFolderMon ----
+
+TFolderMon::~TFolderMon() { Deactivate(); }
+
+void TFolderMon::Activate() {
+  if (IsActive()) return;
+  if (FMonitoredChanges.Empty()) throw Exception("Please specify event(s) to be monitored");
+  if (!DirectoryExists(FFolder)) throw Exception("Please supply valid/existing folder");
+  FWorker = TFolderMonWorker::Create(this);
+  if (FOnActivated) FOnActivated(this);
+}
+
+void TFolderMon::Deactivate() {
+  if (!IsActive()) return;
+  // Only the shared link is touched: the worker itself may have ended already.
+  FWorker->Owner = nullptr;
+  FWorker->Terminate();
+  FWorker.reset();
+  if (FOnDeactivated) FOnDeactivated(this);
+}
+
+void TFolderMon::SetFolder(const WideString& value) {
+  if (platform::SameTextAscii(FFolder, value)) return;
+  if (IsActive())
+    throw Exception(
+        "Currently still actively monitoring a folder. Please deactivate before changing monitored folder.");
+  FFolder = value;
+}
+
+void TFolderMon::SetIsActive(bool value) {
+  if (value)
+    Activate();
+  else
+    Deactivate();
+}
+
+void TFolderMon::SetMonitoredChanges(TChangeTypes value) {
+  if (value == FMonitoredChanges) return;
+  if (IsActive()) throw Exception("The monitor must be deactivated before changing the monitored event(s)");
+  FMonitoredChanges = value;
+}
+
+void TFolderMon::SetMonitorSubFolders(bool value) {
+  if (value == FMonitorSubFolders) return;
+  if (IsActive()) throw Exception("Please deactivate the monitor first");
+  FMonitorSubFolders = value;
+}

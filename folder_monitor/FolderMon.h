@@ -1,0 +1,129 @@
+// FolderMon: watches one folder in a worker thread and reports each change, one
+// at a time, on the main thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+
+#include "funcoes/funcoes.h"
+#include "platform/dirwatch.h"
+
+enum TFolderAction : std::uint8_t { faNew, faRemoved, faModified, faRenamedOld, faRenamedNew };
+
+struct TFolderItemInfo {
+  WideString Name;  // relative to the watched folder
+  TFolderAction Action = faNew;
+};
+
+enum TChangeType : std::uint8_t {
+  ctFileName,
+  ctDirName,
+  ctAttr,
+  ctSize,
+  ctLastWriteTime,
+  ctLastAccessTime,
+  ctCreationTime,
+  ctSecurityAttr
+};
+
+// A set of TChangeType in one byte: bit n for the member of ordinal n.
+class TChangeTypes {
+ public:
+  constexpr TChangeTypes(std::uint8_t bits = 0) : FBits(bits) {}
+  constexpr TChangeTypes(std::initializer_list<TChangeType> members) : FBits(0) {
+    for (TChangeType m : members) FBits |= static_cast<std::uint8_t>(1u << m);
+  }
+  constexpr bool Contains(TChangeType member) const { return (FBits >> member) & 1u; }
+  constexpr bool Empty() const { return FBits == 0; }
+  constexpr std::uint8_t Bits() const { return FBits; }
+  friend constexpr bool operator==(TChangeTypes a, TChangeTypes b) { return a.FBits == b.FBits; }
+
+ private:
+  std::uint8_t FBits;
+};
+
+// Each change type's bit in the platform's notify filter, by ordinal.
+inline constexpr std::uint32_t ChangeTypeFilterFlags[8] = {
+    platform::NotifyFileName,  platform::NotifyDirName,    platform::NotifyAttributes, platform::NotifySize,
+    platform::NotifyLastWrite, platform::NotifyLastAccess, platform::NotifyCreation,   platform::NotifySecurity};
+
+// The notify filter for a set: the OR of its members' bits.
+std::uint32_t NotifyFilterFor(TChangeTypes changes);
+
+class TFolderMon;
+using TFolderChangeEvent = std::function<void(TFolderMon* Sender, TFolderItemInfo AFolderItem)>;
+using TNotifyEvent = std::function<void(TFolderMon* Sender)>;
+
+// What a monitor and its worker share. The worker holds it for as long as it
+// runs, so it never has to read the monitor itself, which may be gone.
+struct TFolderMonLink {
+  std::atomic<TFolderMon*> Owner;  // nil once detached, for good
+  std::atomic<bool> Terminated{false};
+  // The owner's MonitorSubFolders: it cannot change while the worker is attached.
+  bool MonitorSubFolders = false;
+  // Wakes a worker pausing after a failed wait, so a detached one ends at once.
+  std::mutex PauseLock;
+  std::condition_variable PauseEnd;
+
+  void Terminate();
+};
+
+class TFolderMonWorker {
+ public:
+  // Main thread: opens the owner's folder, fixes the filter and starts the
+  // thread. The thread owns the worker and releases it when its body returns;
+  // the caller keeps only the link.
+  static std::shared_ptr<TFolderMonLink> Create(TFolderMon* AOwner);
+
+ private:
+  explicit TFolderMonWorker(TFolderMon* AOwner);
+  void Execute();
+  void NotifyOwner();
+
+  std::shared_ptr<TFolderMonLink> FLink;  // holds Owner and Terminated
+  platform::DirWatchHandle FFolder = platform::InvalidDirWatch;
+  std::uint32_t FMonFilter = 0;
+  TFolderItemInfo FFolderItemInfo;
+};
+
+class TFolderMon {
+ public:
+  TFolderMon() = default;
+  ~TFolderMon();
+  TFolderMon(const TFolderMon&) = delete;
+  TFolderMon& operator=(const TFolderMon&) = delete;
+
+  void Activate();
+  void Deactivate();
+
+  const WideString& Folder() const { return FFolder; }
+  void SetFolder(const WideString& value);
+  // True from Activate to Deactivate, also after the worker was ended by an
+  // exception from OnFolderChange: Deactivate is what makes a monitor inactive.
+  bool IsActive() const { return FWorker != nullptr; }
+  void SetIsActive(bool value);
+  TChangeTypes MonitoredChanges() const { return FMonitoredChanges; }
+  void SetMonitoredChanges(TChangeTypes value);
+  bool MonitorSubFolders() const { return FMonitorSubFolders; }
+  void SetMonitorSubFolders(bool value);
+  const TFolderChangeEvent& OnFolderChange() const { return FOnFOlderChange; }
+  void SetOnFolderChange(TFolderChangeEvent handler) { FOnFOlderChange = std::move(handler); }
+  const TNotifyEvent& OnActivated() const { return FOnActivated; }
+  void SetOnActivated(TNotifyEvent handler) { FOnActivated = std::move(handler); }
+  const TNotifyEvent& OnDeactivated() const { return FOnDeactivated; }
+  void SetOnDeactivated(TNotifyEvent handler) { FOnDeactivated = std::move(handler); }
+
+ private:
+  WideString FFolder;
+  std::shared_ptr<TFolderMonLink> FWorker;
+  TChangeTypes FMonitoredChanges;
+  bool FMonitorSubFolders = false;
+  TFolderChangeEvent FOnFOlderChange;
+  TNotifyEvent FOnDeactivated;
+  TNotifyEvent FOnActivated;
+};

@@ -1,0 +1,345 @@
+// Directory changes on Linux through inotify.
+//
+// inotify watches one folder per watch, so a subtree takes a watch on every
+// folder in it: added when the first wait starts, and for each folder that
+// appears later (created or moved in). A new folder may already hold entries
+// written before its watch existed; they are reported as added.
+//
+// Filter bit                 inotify events              reported as
+// FILE_NAME  (0x1)           IN_CREATE, IN_DELETE,       added, removed, renamed
+//                            IN_MOVED_FROM, IN_MOVED_TO  old/new (files)
+// DIR_NAME   (0x2)           the same, with IN_ISDIR     the same (folders)
+// ATTRIBUTES (0x4)           IN_ATTRIB                   modified
+// SIZE       (0x8)           IN_MODIFY                   modified
+// LAST_WRITE (0x10)          IN_MODIFY, IN_ATTRIB        modified
+// LAST_ACCESS (0x20)         IN_ATTRIB (times set)       modified
+// CREATION   (0x40)          none: no settable birth time
+// SECURITY   (0x100)         IN_ATTRIB (mode, owner)     modified
+//
+// LAST_ACCESS deliberately leaves out IN_ACCESS: every read of a file would
+// report it, so copying out of a watched folder would report the folder's own
+// files again and again.
+//
+// A rename inside the watched tree (an IN_MOVED_FROM and IN_MOVED_TO pair with
+// one cookie) gives renamed-old then renamed-new; a move out of the tree gives
+// removed, a move in gives added. IN_Q_OVERFLOW gives an empty batch.
+//
+// When a watch cannot be added because the user's inotify watch limit is
+// reached (raise it with the sysctl fs.inotify.max_user_watches), the wait
+// returns an empty batch (changes lost) instead of watching part of the tree
+// in silence; every later wait retries the missing watches first and keeps
+// returning empty batches while any is still missing.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <unordered_map>
+
+#include "platform/dirwatch.h"
+#include "platform/text.h"
+
+namespace platform {
+
+namespace {
+
+constexpr std::uint32_t ActionAdded = 1, ActionRemoved = 2, ActionModified = 3, ActionRenamedOld = 4,
+                        ActionRenamedNew = 5;
+
+struct Record {
+  std::uint32_t action;
+  std::u16string name;
+};
+
+struct MoveOut {
+  std::uint32_t cookie;
+  std::string name;
+  bool isDir;
+};
+
+class Watcher {
+ public:
+  Watcher(int fd, std::string root) : fd_(fd), root_(std::move(root)) {}
+  ~Watcher() { close(fd_); }
+
+  bool Read(void* buffer, std::uint32_t length, bool subtree, std::uint32_t filter, std::uint32_t& bytes);
+
+ private:
+  void Start(bool subtree, std::uint32_t filter);
+  void AddFolder(const std::string& rel, bool reportEntries);
+  void Translate(const char* events, ssize_t size);
+  void Translate(const inotify_event& ev);
+  void FlushMoveOut();
+  void RenameFolders(const std::string& from, const std::string& to);
+  void ForgetFolders(const std::string& rel);
+  void Push(std::uint32_t action, const std::string& rel, bool isDir);
+  bool Readable(int timeoutMs) const;
+  std::uint32_t Fill(void* buffer, std::uint32_t length);
+  std::string Full(const std::string& rel) const { return rel.empty() ? root_ : root_ + "/" + rel; }
+
+  int fd_;
+  std::string root_;
+  bool started_ = false;
+  bool subtree_ = false;
+  std::uint32_t filter_ = 0;
+  std::uint32_t mask_ = 0;
+  int rootWd_ = -1;
+  bool rootGone_ = false;
+  bool lost_ = false;     // changes lost since the last batch
+  bool missing_ = false;  // a folder of the tree has no watch
+  std::unordered_map<int, std::string> folders_;  // watch -> folder relative to the root ("" is the root)
+  std::deque<Record> pending_;
+  bool moveOutHeld_ = false;
+  MoveOut moveOut_{};
+};
+
+std::string Join(const std::string& folder, const char* name) {
+  return folder.empty() ? std::string(name) : folder + "/" + name;
+}
+
+bool IsUnder(const std::string& path, const std::string& folder) {
+  return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                            path[folder.size()] == '/');
+}
+
+std::uint32_t MaskFor(std::uint32_t filter, bool subtree) {
+  std::uint32_t mask = 0;
+  // Folder events are needed to follow the tree even when their names are not reported.
+  if (filter & (NotifyFileName | NotifyDirName) || subtree) mask |= IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+  if (filter & (NotifySize | NotifyLastWrite)) mask |= IN_MODIFY;
+  if (filter & (NotifyAttributes | NotifyLastWrite | NotifyLastAccess | NotifySecurity)) mask |= IN_ATTRIB;
+  return mask;
+}
+
+void Watcher::Start(bool subtree, std::uint32_t filter) {
+  started_ = true;
+  subtree_ = subtree;
+  filter_ = filter;
+  mask_ = MaskFor(filter, subtree);
+  rootWd_ = inotify_add_watch(fd_, root_.c_str(), mask_ | IN_ONLYDIR);
+  if (rootWd_ < 0) {
+    rootGone_ = true;
+    return;
+  }
+  folders_[rootWd_] = std::string();
+  if (subtree_) AddFolder(std::string(), false);
+  if (missing_) lost_ = true;
+}
+
+// Watches every folder below rel (rel itself when it is not the root), and
+// with reportEntries queues each entry found as added.
+void Watcher::AddFolder(const std::string& rel, bool reportEntries) {
+  if (!rel.empty()) {
+    const int wd = inotify_add_watch(fd_, Full(rel).c_str(), mask_ | IN_ONLYDIR | IN_DONT_FOLLOW);
+    if (wd < 0) {
+      // A folder already gone needs no watch; any other refusal leaves part of the tree unwatched.
+      if (errno != ENOENT && errno != ENOTDIR) missing_ = true;
+      return;
+    }
+    folders_[wd] = rel;
+  }
+  DIR* dir = opendir(Full(rel).c_str());
+  if (!dir) return;
+  while (const dirent* entry = readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    bool isDir = entry->d_type == DT_DIR;
+    if (entry->d_type == DT_UNKNOWN) {
+      struct stat st {};
+      isDir = fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    }
+    const std::string child = Join(rel, entry->d_name);
+    if (reportEntries) Push(ActionAdded, child, isDir);
+    if (isDir) AddFolder(child, reportEntries);
+  }
+  closedir(dir);
+}
+
+void Watcher::Push(std::uint32_t action, const std::string& rel, bool isDir) {
+  if (action != ActionModified && !(filter_ & (isDir ? NotifyDirName : NotifyFileName))) return;
+  pending_.push_back({action, FromUtf8(rel)});
+}
+
+void Watcher::RenameFolders(const std::string& from, const std::string& to) {
+  for (auto& [wd, rel] : folders_)
+    if (IsUnder(rel, from)) rel = to + rel.substr(from.size());
+}
+
+void Watcher::ForgetFolders(const std::string& rel) {
+  for (auto it = folders_.begin(); it != folders_.end();) {
+    if (IsUnder(it->second, rel)) {
+      inotify_rm_watch(fd_, it->first);
+      it = folders_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+// The held IN_MOVED_FROM had no partner: the entry left the watched tree.
+void Watcher::FlushMoveOut() {
+  moveOutHeld_ = false;
+  Push(ActionRemoved, moveOut_.name, moveOut_.isDir);
+  if (moveOut_.isDir && subtree_) ForgetFolders(moveOut_.name);
+}
+
+void Watcher::Translate(const inotify_event& ev) {
+  if (ev.mask & IN_Q_OVERFLOW) {
+    // Folders created meanwhile may lack a watch: look again at the next wait.
+    lost_ = true;
+    missing_ = missing_ || subtree_;
+    return;
+  }
+  if (ev.mask & IN_IGNORED) {
+    if (ev.wd == rootWd_) rootGone_ = true;
+    folders_.erase(ev.wd);
+    return;
+  }
+  const auto folder = folders_.find(ev.wd);
+  // Events about a watched folder itself are reported by its parent's watch.
+  if (folder == folders_.end() || ev.len == 0) return;
+  const std::string name = Join(folder->second, ev.name);
+  const bool isDir = ev.mask & IN_ISDIR;
+
+  if (moveOutHeld_ && !((ev.mask & IN_MOVED_TO) && ev.cookie == moveOut_.cookie)) FlushMoveOut();
+
+  if (ev.mask & IN_MOVED_FROM) {
+    moveOutHeld_ = true;
+    moveOut_ = {ev.cookie, name, isDir};
+  } else if (ev.mask & IN_MOVED_TO) {
+    if (moveOutHeld_) {
+      moveOutHeld_ = false;
+      Push(ActionRenamedOld, moveOut_.name, isDir);
+      Push(ActionRenamedNew, name, isDir);
+      if (isDir && subtree_) RenameFolders(moveOut_.name, name);
+    } else {
+      Push(ActionAdded, name, isDir);
+      if (isDir && subtree_) AddFolder(name, true);
+    }
+  } else if (ev.mask & IN_CREATE) {
+    Push(ActionAdded, name, isDir);
+    if (isDir && subtree_) AddFolder(name, true);
+  } else if (ev.mask & IN_DELETE) {
+    Push(ActionRemoved, name, isDir);
+  } else if (ev.mask & IN_MODIFY) {
+    if (filter_ & (NotifySize | NotifyLastWrite)) Push(ActionModified, name, isDir);
+  } else if (ev.mask & IN_ATTRIB) {
+    if (filter_ & (NotifyAttributes | NotifyLastWrite | NotifyLastAccess | NotifySecurity))
+      Push(ActionModified, name, isDir);
+  }
+}
+
+void Watcher::Translate(const char* events, ssize_t size) {
+  for (ssize_t at = 0; at < size;) {
+    const auto* ev = reinterpret_cast<const inotify_event*>(events + at);
+    Translate(*ev);
+    at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+  }
+}
+
+bool Watcher::Readable(int timeoutMs) const {
+  pollfd p{fd_, POLLIN, 0};
+  return poll(&p, 1, timeoutMs) > 0;
+}
+
+// Copies as many queued records as fit; the rest wait for the next call.
+std::uint32_t Watcher::Fill(void* buffer, std::uint32_t length) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  std::uint32_t used = 0, last = 0;
+  bool any = false;
+  while (!pending_.empty()) {
+    const Record& r = pending_.front();
+    const std::uint32_t nameBytes = static_cast<std::uint32_t>(r.name.size() * 2);
+    const std::uint32_t size = (12 + nameBytes + 3) & ~3u;
+    if (used + size > length) {
+      if (!any) {  // a name longer than the whole buffer cannot be told
+        pending_.pop_front();
+        lost_ = true;
+        continue;
+      }
+      break;
+    }
+    if (any) {
+      const std::uint32_t next = used - last;
+      std::memcpy(out + last, &next, 4);
+    }
+    const std::uint32_t zero = 0;
+    std::memcpy(out + used, &zero, 4);
+    std::memcpy(out + used + 4, &r.action, 4);
+    std::memcpy(out + used + 8, &nameBytes, 4);
+    std::memcpy(out + used + 12, r.name.data(), nameBytes);
+    last = used;
+    used += size;
+    any = true;
+    pending_.pop_front();
+  }
+  return used;
+}
+
+bool Watcher::Read(void* buffer, std::uint32_t length, bool subtree, std::uint32_t filter, std::uint32_t& bytes) {
+  bytes = 0;
+  if (!started_) {
+    Start(subtree, filter);
+  } else if (missing_) {
+    missing_ = false;
+    AddFolder(std::string(), false);
+  }
+  alignas(inotify_event) char events[16384];
+  for (;;) {
+    if (lost_ || (missing_ && !pending_.empty())) {
+      lost_ = false;
+      pending_.clear();
+      moveOutHeld_ = false;
+      return true;
+    }
+    if (!pending_.empty() && !moveOutHeld_) break;
+    if (rootGone_) {
+      // The folder itself was deleted or moved away: this handle sees nothing more.
+      if (moveOutHeld_) FlushMoveOut();
+      if (!pending_.empty()) break;
+      return false;
+    }
+    // The partner of a move is queued right behind it, or the entry left the tree.
+    if (moveOutHeld_ && !Readable(10)) {
+      FlushMoveOut();
+      continue;
+    }
+    const ssize_t n = read(fd_, events, sizeof events);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    Translate(events, n);
+  }
+  bytes = Fill(buffer, length);
+  return true;
+}
+
+}  // namespace
+
+DirWatchHandle OpenDirWatch(const std::u16string& folder) {
+  const std::string root = ToUtf8(folder);
+  struct stat st {};
+  if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return InvalidDirWatch;
+  const int fd = inotify_init1(IN_CLOEXEC);
+  if (fd < 0) return InvalidDirWatch;
+  return reinterpret_cast<DirWatchHandle>(new Watcher(fd, root));
+}
+
+bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, bool watchSubtree,
+                    std::uint32_t filter, std::uint32_t& bytesReturned) {
+  bytesReturned = 0;
+  if (handle == InvalidDirWatch) return false;
+  return reinterpret_cast<Watcher*>(handle)->Read(buffer, length, watchSubtree, filter, bytesReturned);
+}
+
+void CloseDirWatch(DirWatchHandle handle) {
+  if (handle != InvalidDirWatch) delete reinterpret_cast<Watcher*>(handle);
+}
+
+}  // namespace platform

@@ -1,0 +1,500 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "folder_monitor/FolderMon.h"
+#include "funcoes/exceptions.h"
+#include "funcoes/mainthread.h"
+#include "platform/text.h"
+#include "tempdir.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using namespace testsupport;
+using Clock = std::chrono::steady_clock;
+
+// Deadlines only keep a fault from hanging the run; nothing is asserted on time.
+bool DrainUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+  const auto deadline = Clock::now() + limit;
+  while (!done() && Clock::now() < deadline) CheckSynchronize(10);
+  return done();
+}
+
+void DrainFor(std::chrono::milliseconds span) {
+  const auto end = Clock::now() + span;
+  while (Clock::now() < end) CheckSynchronize(10);
+}
+
+std::string Utf8(const WideString& s) { return platform::ToUtf8(s); }
+
+// Files named "~probe..." are written until one is reported, which shows the
+// worker is in its wait; the tests then ignore them.
+bool IsProbe(const WideString& name) { return name.find(u"~probe") != WideString::npos; }
+
+struct Delivery {
+  TFolderAction action;
+  std::string name;
+  bool operator==(const Delivery&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Delivery& d) {
+  return out << "{" << int(d.action) << ", " << d.name << "}";
+}
+
+std::string Rel(std::initializer_list<const char*> parts) {
+  std::string out;
+  for (const char* p : parts) {
+    if (!out.empty()) out += platform::ToUtf8(WideString(1, PathDelim));
+    out += p;
+  }
+  return out;
+}
+
+// True when want appears in got in order, other records possibly in between.
+bool InOrder(const std::vector<Delivery>& got, const std::vector<Delivery>& want) {
+  size_t i = 0;
+  for (const Delivery& d : got)
+    if (i < want.size() && d == want[i]) ++i;
+  return i == want.size();
+}
+
+#ifndef _WIN32
+// The inotify descriptors this process holds.
+std::set<int> InotifyFds() {
+  std::set<int> fds;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const auto target = std::filesystem::read_symlink(e.path(), ec);
+    if (!ec && target.string() == "anon_inode:inotify") fds.insert(std::stoi(e.path().filename().string()));
+  }
+  return fds;
+}
+
+std::set<int> NewFds(const std::set<int>& before) {
+  std::set<int> out;
+  for (int fd : InotifyFds())
+    if (!before.count(fd)) out.insert(fd);
+  return out;
+}
+
+bool FdClosed(int fd) { return !InotifyFds().count(fd); }
+#endif
+
+struct ChangeCase;
+
+class FolderMonTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    IsMainThread();
+    Prepare("watched");
+  }
+
+  // A fresh monitor on a fresh folder whose reports go to got.
+  void Prepare(const std::string& folder) {
+    got.clear();
+    watched = tmp / folder;
+    std::filesystem::create_directories(watched);
+    mon = std::make_unique<TFolderMon>();
+    mon->SetFolder(U(watched));
+    mon->SetOnFolderChange([this](TFolderMon* sender, TFolderItemInfo item) {
+      EXPECT_EQ(sender, mon.get());
+      if (IsProbe(item.Name))
+        watching = true;
+      else
+        got.push_back({item.Action, Utf8(item.Name)});
+    });
+  }
+
+  void Start(TChangeTypes changes, bool subFolders = false) {
+    mon->SetMonitoredChanges(changes);
+    mon->SetMonitorSubFolders(subFolders);
+    mon->Activate();
+    WaitUntilWatching();
+  }
+
+  void WaitUntilWatching() {
+    watching = false;
+    for (int k = 0; !watching && k < 100; ++k) {
+      WriteFile(watched / ("~probe" + std::to_string(probes++)), "");
+      DrainUntil([&] { return watching; }, std::chrono::milliseconds(200));
+    }
+    ASSERT_TRUE(watching) << "the worker never reported a probe";
+  }
+
+  TempDir tmp;
+  std::filesystem::path watched;
+  std::unique_ptr<TFolderMon> mon;
+  std::vector<Delivery> got;
+  bool watching = false;
+  int probes = 0;
+
+  void ExpectReported(const ChangeCase& c);
+};
+
+TEST(FolderMonMisuse, MessagesAndStateLeftUnchanged) {
+  struct Case {
+    const char* name;
+    bool activeFirst;
+    std::function<void(TFolderMon&, const std::filesystem::path& dir)> act;
+    const char* message;  // "" when nothing may be raised
+  };
+  const WideString folder = u"caf\u00e9";
+  const std::vector<Case> cases = {
+      {"empty set, missing folder", false,
+       [](TFolderMon& m, auto& dir) {
+         m.SetMonitoredChanges(TChangeTypes(0));
+         m.SetFolder(U(dir / "missing"));
+         m.Activate();
+       },
+       "Please specify event(s) to be monitored"},
+      {"missing folder", false,
+       [](TFolderMon& m, auto& dir) {
+         m.SetFolder(U(dir / "missing"));
+         m.Activate();
+       },
+       "Please supply valid/existing folder"},
+      {"a file as folder", false,
+       [](TFolderMon& m, auto& dir) {
+         m.SetFolder(U(dir / "file.txt"));
+         m.Activate();
+       },
+       "Please supply valid/existing folder"},
+      {"empty folder", false,
+       [](TFolderMon& m, auto&) {
+         m.SetFolder(u"");
+         m.Activate();
+       },
+       "Please supply valid/existing folder"},
+      {"active, another folder", true, [](TFolderMon& m, auto& dir) { m.SetFolder(U(dir / "other")); },
+       "Currently still actively monitoring a folder. Please deactivate before changing monitored folder."},
+      {"active, same folder in other ASCII case", true,
+       [](TFolderMon& m, auto&) { m.SetFolder(platform::AsciiUpper(m.Folder())); }, ""},
+      {"active, folder differing in a non-ASCII letter's case", true,
+       [](TFolderMon& m, auto&) {
+         WideString upper = m.Folder();
+         upper.back() = u'\u00c9';
+         m.SetFolder(upper);
+       },
+       "Currently still actively monitoring a folder. Please deactivate before changing monitored folder."},
+      {"active, same set", true, [](TFolderMon& m, auto&) { m.SetMonitoredChanges(TChangeTypes(59)); }, ""},
+      {"active, another set", true, [](TFolderMon& m, auto&) { m.SetMonitoredChanges({ctFileName}); },
+       "The monitor must be deactivated before changing the monitored event(s)"},
+      {"active, same subfolder flag", true, [](TFolderMon& m, auto&) { m.SetMonitorSubFolders(true); }, ""},
+      {"active, another subfolder flag", true, [](TFolderMon& m, auto&) { m.SetMonitorSubFolders(false); },
+       "Please deactivate the monitor first"},
+      {"worker without a monitor", false, [](TFolderMon&, auto&) { TFolderMonWorker::Create(nullptr); },
+       "Reference to TFolderMon instance must be specified"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir tmp;
+    std::filesystem::create_directories(tmp / std::filesystem::path(folder));
+    WriteFile(tmp / "file.txt", "x");
+    TFolderMon m;
+    m.SetFolder(U(tmp / std::filesystem::path(folder)));
+    m.SetMonitoredChanges(TChangeTypes(59));
+    m.SetMonitorSubFolders(true);
+    if (c.activeFirst) m.Activate();
+    const WideString folderBefore = m.Folder();
+    const TChangeTypes changesBefore = m.MonitoredChanges();
+    const bool subBefore = m.MonitorSubFolders(), activeBefore = m.IsActive();
+
+    std::string raised;
+    try {
+      c.act(m, tmp.path());
+    } catch (const Exception& e) {
+      raised = e.what();
+    }
+    EXPECT_EQ(raised, c.message);
+    if (c.activeFirst) {  // refused or equal: nothing changed, the stored letter case included
+      EXPECT_EQ(Utf8(m.Folder()), Utf8(folderBefore));
+      EXPECT_EQ(m.MonitoredChanges(), changesBefore);
+      EXPECT_EQ(m.MonitorSubFolders(), subBefore);
+      EXPECT_EQ(m.IsActive(), activeBefore);
+    } else {
+      EXPECT_FALSE(m.IsActive());
+    }
+  }
+}
+
+TEST(FolderMonFilters, ChangeTypesGiveTheirNotifyBits) {
+  const TChangeTypes hotFolder{ctFileName, ctDirName, ctSize, ctLastWriteTime, ctLastAccessTime};
+  EXPECT_EQ(hotFolder.Bits(), 59);
+  EXPECT_EQ(sizeof(TChangeTypes), 1u);
+  struct Case {
+    TChangeTypes set;
+    std::uint32_t filter;
+  } cases[] = {
+      {TChangeTypes(59), 0x3B},
+      {{ctSecurityAttr}, 0x100},
+      {{ctFileName, ctDirName, ctAttr, ctSize, ctLastWriteTime, ctLastAccessTime, ctCreationTime, ctSecurityAttr},
+       0x17F},
+      {TChangeTypes(0), 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(NotifyFilterFor(c.set), c.filter) << int(c.set.Bits());
+}
+
+TEST_F(FolderMonTest, ActivateDeactivateAndDestroyCallEachHandlerOnce) {
+  int activated = 0, deactivated = 0;
+  bool activeInside = false, inactiveInside = false;
+  mon->SetOnActivated([&](TFolderMon* s) {
+    ++activated;
+    activeInside = s == mon.get() && s->IsActive();
+  });
+  mon->SetOnDeactivated([&](TFolderMon* s) {
+    ++deactivated;
+    inactiveInside = s == mon.get() && !s->IsActive();
+  });
+  mon->SetMonitoredChanges({ctFileName});
+#ifndef _WIN32
+  const auto before = InotifyFds();
+#endif
+  mon->Activate();
+  mon->Activate();
+  EXPECT_EQ(activated, 1);
+  EXPECT_TRUE(activeInside);
+#ifndef _WIN32
+  EXPECT_EQ(NewFds(before).size(), 1u) << "one worker, one watch";
+#endif
+  mon->Deactivate();
+  mon->Deactivate();
+  EXPECT_EQ(deactivated, 1);
+  EXPECT_TRUE(inactiveInside);
+
+  mon->Activate();
+  EXPECT_EQ(activated, 2);
+  mon.reset();  // destroying an active monitor
+  EXPECT_EQ(deactivated, 2);
+
+  TFolderMon idle;
+  idle.SetOnDeactivated([&](TFolderMon*) { ++deactivated; });
+  idle.SetIsActive(false);
+  EXPECT_EQ(deactivated, 2);
+}
+
+struct ChangeCase {
+  const char* name;
+  TChangeTypes changes;
+  bool subFolders;
+  std::function<void(const std::filesystem::path&)> before, change;
+  std::vector<Delivery> want;
+};
+
+void Nothing(const std::filesystem::path&) {}
+
+bool RunningUnderWine() {
+#ifdef _WIN32
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+void FolderMonTest::ExpectReported(const ChangeCase& c) {
+  SCOPED_TRACE(c.name);
+  Prepare(c.name);
+  c.before(watched);
+  Start(c.changes, c.subFolders);
+  c.change(watched);
+  EXPECT_TRUE(DrainUntil([&] { return InOrder(got, c.want); })) << ::testing::PrintToString(got);
+  mon.reset();
+}
+
+TEST_F(FolderMonTest, RealChangesAreReportedWithTheirNames) {
+  const std::vector<ChangeCase> cases = {
+      {"file created", {ctFileName}, false, Nothing,
+       [](auto& d) { WriteFile(d / "a.txt", "x"); }, {{faNew, "a.txt"}}},
+      {"rename", {ctFileName}, false, [](auto& d) { WriteFile(d / "old.txt", "x"); },
+       [](auto& d) { std::filesystem::rename(d / "old.txt", d / "new.txt"); },
+       {{faRenamedOld, "old.txt"}, {faRenamedNew, "new.txt"}}},
+      {"file written right after its new subfolder", TChangeTypes(59), true, Nothing,
+       [](auto& d) {
+         std::filesystem::create_directory(d / "sub");
+         WriteFile(d / "sub" / "name.txt", "x");
+       },
+       {{faNew, "sub"}, {faNew, Rel({"sub", "name.txt"})}}},
+      {"moved in from outside", {ctFileName}, false, [](auto& d) { WriteFile(d.parent_path() / "in.txt", "x"); },
+       [](auto& d) { std::filesystem::rename(d.parent_path() / "in.txt", d / "in.txt"); }, {{faNew, "in.txt"}}},
+      {"moved out", {ctFileName}, false, [](auto& d) { WriteFile(d / "out.txt", "x"); },
+       [](auto& d) { std::filesystem::rename(d / "out.txt", d.parent_path() / "out.txt"); },
+       {{faRemoved, "out.txt"}}},
+  };
+  for (const ChangeCase& c : cases) ExpectReported(c);
+}
+
+TEST_F(FolderMonTest, ChangesInFoldersThatExistedBeforeAreReported) {
+  // Wine watches only the subfolders created after the watch began.
+  if (RunningUnderWine()) GTEST_SKIP() << "Wine does not watch subfolders that already exist";
+  const std::vector<ChangeCase> cases = {
+      {"file in an existing subfolder, removed", {ctFileName}, true,
+       [](auto& d) { WriteFile(d / "deep" / "er" / "f.txt", "x"); },
+       [](auto& d) { std::filesystem::remove(d / "deep" / "er" / "f.txt"); },
+       {{faRemoved, Rel({"deep", "er", "f.txt"})}}},
+      // The renamed folder's watch must follow its new name.
+      {"file created in a renamed subfolder", TChangeTypes(59), true,
+       [](auto& d) { std::filesystem::create_directories(d / "d1" / "inner"); },
+       [](auto& d) {
+         std::filesystem::rename(d / "d1", d / "d2");
+         WriteFile(d / "d2" / "inner" / "f.txt", "");
+       },
+       {{faRenamedOld, "d1"}, {faRenamedNew, "d2"}, {faNew, Rel({"d2", "inner", "f.txt"})}}},
+  };
+  for (const ChangeCase& c : cases) ExpectReported(c);
+}
+
+// The handler of the first record pumps the queue, as a handler running a
+// nested message loop does: the next record must wait until it has returned.
+TEST_F(FolderMonTest, RecordsOfOneBatchArriveInOrderOneHandlerAtATime) {
+  int depth = 0;
+  bool overlapped = false;
+  bool triggered = false;
+  mon->SetOnFolderChange([&](TFolderMon*, TFolderItemInfo item) {
+    if (depth++ > 0) overlapped = true;
+    if (IsProbe(item.Name)) {
+      watching = true;
+    } else if (item.Name == u"trigger") {
+      triggered = true;
+      // The worker is held in this hand-off, so these three gather into one batch.
+      for (const char* n : {"a", "b", "c"}) WriteFile(watched / n, "");
+    } else {
+      got.push_back({item.Action, Utf8(item.Name)});
+      if (got.size() == 1) DrainFor(std::chrono::milliseconds(300));
+    }
+    --depth;
+  });
+  Start({ctFileName});
+  WriteFile(watched / "trigger", "");
+  ASSERT_TRUE(DrainUntil([&] { return got.size() >= 3; })) << ::testing::PrintToString(got);
+  EXPECT_TRUE(triggered);
+  EXPECT_FALSE(overlapped);
+  const std::vector<Delivery> want = {{faNew, "a"}, {faNew, "b"}, {faNew, "c"}};
+  EXPECT_EQ(got, want);
+}
+
+TEST_F(FolderMonTest, DeactivatedWorkerEndsAtTheNextChangeWithoutDelivering) {
+#ifndef _WIN32
+  const auto before = InotifyFds();
+#endif
+  Start({ctFileName});
+#ifndef _WIN32
+  const auto fds = NewFds(before);
+  ASSERT_EQ(fds.size(), 1u);
+  const int oldFd = *fds.begin();
+#endif
+  mon->Deactivate();
+#ifndef _WIN32
+  EXPECT_FALSE(FdClosed(oldFd)) << "a detached worker lingers in its wait";
+#endif
+  WriteFile(watched / "after.txt", "");
+#ifndef _WIN32
+  EXPECT_TRUE(DrainUntil([&] { return FdClosed(oldFd); })) << "the old worker kept its descriptor";
+#else
+  DrainFor(std::chrono::milliseconds(500));
+#endif
+  EXPECT_TRUE(got.empty()) << ::testing::PrintToString(got);
+
+  // A new worker beside a lingering old one: the change is delivered once.
+  Start({ctFileName});
+  mon->Deactivate();
+  mon->Activate();
+  WaitUntilWatching();
+  got.clear();
+  WriteFile(watched / "once.txt", "");
+  ASSERT_TRUE(DrainUntil([&] { return !got.empty(); }));
+  DrainFor(std::chrono::milliseconds(300));
+  const std::vector<Delivery> want = {{faNew, "once.txt"}};
+  EXPECT_EQ(got, want);
+}
+
+TEST_F(FolderMonTest, HandlerThatRaisesEndsTheWorker) {
+  int calls = 0;
+  mon->SetOnFolderChange([&](TFolderMon*, TFolderItemInfo item) {
+    if (IsProbe(item.Name)) {
+      watching = true;
+      return;
+    }
+    ++calls;
+    throw Exception("handler failed");
+  });
+  int deactivated = 0;
+  mon->SetOnDeactivated([&](TFolderMon*) { ++deactivated; });
+#ifndef _WIN32
+  const auto before = InotifyFds();
+#endif
+  Start({ctFileName});
+#ifndef _WIN32
+  const auto fds = NewFds(before);
+  ASSERT_EQ(fds.size(), 1u);
+#endif
+  WriteFile(watched / "one.txt", "");
+  ASSERT_TRUE(DrainUntil([&] { return calls == 1; }));
+#ifndef _WIN32
+  EXPECT_TRUE(DrainUntil([&] { return FdClosed(*fds.begin()); })) << "the worker did not end";
+#endif
+  WriteFile(watched / "two.txt", "");
+  WriteFile(watched / "three.txt", "");
+  DrainFor(std::chrono::milliseconds(500));
+  EXPECT_EQ(calls, 1);
+  EXPECT_TRUE(mon->IsActive()) << "only Deactivate makes the monitor inactive";
+  mon->Deactivate();
+  EXPECT_EQ(deactivated, 1);
+  mon->Activate();
+  mon.reset();
+  EXPECT_EQ(deactivated, 2);
+}
+
+double ProcessCpuSeconds() {
+#ifdef _WIN32
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  auto ticks = [](FILETIME f) { return (ULONGLONG(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+  return double(ticks(kernel) + ticks(user)) / 1e7;
+#else
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+#endif
+}
+
+// A watched folder that vanishes makes every wait fail at once: the worker
+// pauses between them, and still ends promptly when detached.
+TEST_F(FolderMonTest, VanishedFolderCostsAlmostNoProcessorTime) {
+#ifndef _WIN32
+  const auto before = InotifyFds();
+#endif
+  Start({ctFileName});
+#ifndef _WIN32
+  const auto fds = NewFds(before);
+  ASSERT_EQ(fds.size(), 1u);
+#endif
+  std::filesystem::remove_all(watched);
+  DrainFor(std::chrono::milliseconds(300));  // the removals of the probes
+
+  const double cpuBefore = ProcessCpuSeconds();
+  DrainFor(std::chrono::seconds(2));
+  const double used = ProcessCpuSeconds() - cpuBefore;
+  // Pausing costs about 0.01 s here; a worker spinning on failed waits takes
+  // whatever share of a processor it gets, 0.4 s even on a loaded machine.
+  EXPECT_LT(used, 0.1) << "the worker spins on its failed waits";
+
+  mon->Deactivate();
+#ifndef _WIN32
+  EXPECT_TRUE(DrainUntil([&] { return FdClosed(*fds.begin()); })) << "the detached worker did not end";
+#endif
+}
+
+}  // namespace
