@@ -40,4 +40,16 @@ bool PathIsDirectory(const std::u16string& path) {
 
 bool MakeDirectory(const std::u16string& path) { return CreateDirectoryW(W(path), nullptr) != 0; }
 
+int DirectoryEntryError(const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(W(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return static_cast<int>(GetLastError());
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
+  // Entering needs the right to traverse; a handle opened for it tells.
+  HANDLE h = CreateFileW(W(path), FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  CloseHandle(h);
+  return 0;
+}
+
 }  // namespace platform
