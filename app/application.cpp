@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QPushButton>
 #include <QScreen>
 
@@ -37,6 +38,10 @@ void TApplication::Initialize() {
   FComInitialized = platform::ComInitialize();
   FQtApp = std::make_unique<QApplication>(FArgc, FArgv);
   Q_INIT_RESOURCE(tarnvel);
+  // Where the windows' fonts are missing (Linux), the metric-compatible
+  // family keeps captions inside the controls sized for them.
+  QFont::insertSubstitution(QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"));
+  QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
 }
 
 void TApplication::SetTitle(const QString& title) {

@@ -16,10 +16,15 @@ QFont PixelFont(const char* family, int pixels) {
   return font;
 }
 
+// The window's font. Given to every control, since a style sheet stops a
+// parent's font from reaching its children.
+QFont FormFont() { return PixelFont("Tahoma", 11); }
+
 template <class W>
 W* Make(QWidget* parent, const char* name, int left, int top, int width, int height) {
   auto* widget = new W(parent);
   widget->setObjectName(QString::fromLatin1(name));
+  widget->setFont(FormFont());
   widget->setGeometry(left, top, width, height);
   return widget;
 }
@@ -77,7 +82,7 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFixedSize(967, 556);
-  setFont(PixelFont("Tahoma", 11));
+  setFont(FormFont());
 
   PanelPastas = MakePanel(this, "PanelPastas", 0, 0, 967, 145);
   DirectoryListOrigem = Make<TDirectoryListBox>(PanelPastas, "DirectoryListOrigem", 1, 42, 482, 102);
