@@ -1,20 +1,18 @@
-// The program's entry: title, theme, the main window, the message loop.
+// The program's entry: start-up, then the message loop until the main window closes.
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
 #include <exception>
 
 #include "app/application.h"
-#include "app/stylemanager.h"
-#include "forms/UFrmTarnvel.h"
+#include "app/startup.h"
 
 namespace {
 
-// Exit code of a run that failed before the message loop ended normally.
+// Exit code of a run that failed before the message loop.
 constexpr int RuntimeErrorExitCode = 217;
 
-// Last-chance report for an error before the loop: on the error stream, and
-// in a box when the toolkit is up.
+// Last-chance report: on the error stream, and in a box when the toolkit is up.
 int ReportFatal(const char* message) {
   std::fprintf(stderr, "Runtime error %d: %s\n", RuntimeErrorExitCode, message);
   if (QApplication::instance())
@@ -26,18 +24,14 @@ int ReportFatal(const char* message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  TApplication app(argc, argv);
+  TApplication application(argc, argv);
   try {
-    Application->Initialize();
-    Application->MainFormOnTaskBar = true;
-    Application->SetTitle(QStringLiteral("Tarnvel KESTRO"));
-    TStyleManager::TrySetStyle(QStringLiteral("Charcoal Dark Slate"), true);
-    Application->CreateForm(FrmTarnvel);
-    Application->Run();
+    StartUp();
   } catch (const std::exception& e) {
     return ReportFatal(e.what());
   } catch (...) {
     return ReportFatal("Unknown exception");
   }
+  Application->Run();
   return 0;
 }
