@@ -44,10 +44,8 @@ void TApplication::Initialize() {
   QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
 }
 
-void TApplication::SetTitle(const QString& title) {
-  FTitle = title;
-  QGuiApplication::setApplicationDisplayName(title);
-}
+// Not Qt's display name: that would be appended to other windows' captions.
+void TApplication::SetTitle(const QString& title) { FTitle = title; }
 
 QWidget* TApplication::NewFormParent() const {
   // Secondary windows belong to the main window: no taskbar button of their
@@ -79,13 +77,16 @@ void TApplication::Run() {
 }
 
 void TApplication::ProcessMessages() {
-  // Handlers run here may throw only into their own boundary (ConnectHandler),
-  // never through the toolkit.
+  // The handlers run here end at their own boundary (ConnectHandler); nothing
+  // they raise comes out of this call.
   QCoreApplication::processEvents(QEventLoop::AllEvents);
+  // The calls that worker threads queue for the main thread are to be run
+  // here as well, after the toolkit's events.
 }
 
 void TApplication::Terminate() {
-  QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+  // exit, not quit: Qt's quit would first close every window again.
+  QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 namespace {

@@ -36,6 +36,22 @@ class StartupTest : public QObject {
     QCOMPARE(Application->MainForm(), static_cast<QWidget*>(FrmTarnvel));
   }
 
+  // A handler that pumps runs what is waiting; a quit request taken there
+  // ends the loop once the handler returns.
+  void ProcessMessagesAndAQuitTakenInside() {
+    bool queuedRan = false, handlerFinished = false;
+    QTimer::singleShot(0, [&] {
+      QTimer::singleShot(0, [&] { queuedRan = true; });
+      Application->Terminate();
+      Application->ProcessMessages();
+      QVERIFY(queuedRan);
+      QVERIFY(FrmTarnvel->isVisible());
+      handlerFinished = true;
+    });
+    Application->Run();
+    QVERIFY(handlerFinished);
+  }
+
   // Closing the main window ends Run although a secondary window is open.
   void ClosingTheMainWindowEndsTheLoop() {
     TForm* second = FrmTarnvel->findChild<TForm*>();
