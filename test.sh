@@ -3,7 +3,8 @@
 #   native    the core, mirror and window tests
 #   sanitize  the same tests built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   threads   the core and mirror tests built with ThreadSanitizer
-#   windows   the core cross-built with MinGW-w64 and run under Wine
+#   windows   the core cross-built with MinGW-w64 and run under Wine, and the
+#             program's resource script compiled with windres
 # Ends with one line "N passed, N failed" over all legs.
 set -uo pipefail
 cd "$(dirname "$0")"
