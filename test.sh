@@ -3,7 +3,8 @@
 #   native    the core, mirror and window tests
 #   sanitize  the same tests built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   threads   the core and mirror tests built with ThreadSanitizer
-#   windows   the core cross-built with MinGW-w64 and run under Wine
+#   windows   the core cross-built with MinGW-w64 and run under Wine, and the
+#             program's resource script compiled with windres
 # Ends with one line "N passed, N failed" over all legs.
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -64,6 +65,12 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 rm -rf "$WINEPREFIX"
 wineboot -i >/dev/null 2>&1
+# The program file's resources (process declaration, icon, version block) compile.
+if (cd app && x86_64-w64-mingw32-windres -O coff tarnvel.rc -o "$root/build/tarnvel.res.o"); then
+  echo "windres: app/tarnvel.rc compiles"; total_passed=$((total_passed + 1))
+else
+  broken_legs+=("windows (tarnvel.rc)"); total_failed=$((total_failed + 1))
+fi
 leg windows build/mingw -V -- -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DTARNVEL_BUILD_UI=OFF -DTARNVEL_BUILD_BENCH=OFF
 wineserver -k >/dev/null 2>&1 || true

@@ -13,6 +13,12 @@ bool PathIsDirectory(const std::u16string& path);
 // Creates one folder whose parent exists. False when the system refuses.
 bool MakeDirectory(const std::u16string& path);
 
+// Whether the folder could be entered (made the current folder), without
+// entering it: 0 when it can, otherwise the Windows error code: 2 a missing
+// folder whose parent exists, 3 a missing parent or malformed path, 5 access
+// denied, 267 a file that is not a folder, others as the system reports them.
+int DirectoryEntryError(const std::u16string& path);
+
 }  // namespace platform
 
 namespace platform {

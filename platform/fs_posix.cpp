@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -36,5 +37,28 @@ std::u16string ResolvedPath(const std::u16string& path) {
 }
 
 bool SamePathName(const std::u16string& a, const std::u16string& b) { return a == b; }
+
+int DirectoryEntryError(const std::u16string& path) {
+  const std::string native = ToUtf8(path);
+  struct stat st {};
+  if (stat(native.c_str(), &st) != 0) {
+    switch (errno) {
+      case EACCES:
+        return 5;
+      case ENOENT: {
+        // A missing folder is "not found" when its parent is there, else the path is bad.
+        const auto slash = native.find_last_of('/');
+        const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+        struct stat pst {};
+        return stat(parent.c_str(), &pst) == 0 && S_ISDIR(pst.st_mode) ? 2 : 3;
+      }
+      default:
+        return 3;
+    }
+  }
+  if (!S_ISDIR(st.st_mode)) return 267;
+  if (access(native.c_str(), X_OK) != 0) return errno == EACCES ? 5 : 3;
+  return 0;
+}
 
 }  // namespace platform

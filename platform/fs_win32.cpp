@@ -63,6 +63,16 @@ std::u16string ResolvedPath(const std::u16string& path) {
 
 bool SamePathName(const std::u16string& a, const std::u16string& b) {
   return CompareStringOrdinal(W(a), static_cast<int>(a.size()), W(b), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+int DirectoryEntryError(const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(W(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return static_cast<int>(GetLastError());
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
+  // Entering needs the right to traverse; a handle opened for it tells.
+  HANDLE h = CreateFileW(W(path), FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  CloseHandle(h);
+  return 0;
 }
 
 }  // namespace platform

@@ -1,0 +1,37 @@
+// The program's entry: start-up, then the message loop until the main window closes.
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <exception>
+
+#include "app/application.h"
+#include "app/startup.h"
+
+namespace {
+
+// Exit code of a run that failed before the message loop.
+constexpr int RuntimeErrorExitCode = 217;
+
+// Last-chance report: on the error stream, and in a box when the toolkit is up.
+int ReportFatal(const char* message) {
+  std::fprintf(stderr, "Runtime error %d: %s\n", RuntimeErrorExitCode, message);
+  if (QApplication::instance())
+    QMessageBox::critical(nullptr, QStringLiteral("Error"),
+                          QStringLiteral("Runtime error %1: %2").arg(RuntimeErrorExitCode).arg(QString::fromUtf8(message)));
+  return RuntimeErrorExitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TApplication application(argc, argv);
+  try {
+    StartUp();
+  } catch (const std::exception& e) {
+    return ReportFatal(e.what());
+  } catch (...) {
+    return ReportFatal("Unknown exception");
+  }
+  Application->Run();
+  return 0;
+}

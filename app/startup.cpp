@@ -1,0 +1,14 @@
+#include "app/startup.h"
+
+#include "app/application.h"
+#include "app/stylemanager.h"
+#include "forms/UFrmTarnvel.h"
+
+void StartUp() {
+  Application->Initialize();
+  Application->MainFormOnTaskBar = true;
+  Application->SetTitle(QStringLiteral("Tarnvel KESTRO"));
+  // The theme is active before the main window exists, so it is created themed.
+  TStyleManager::TrySetStyle(QStringLiteral("Charcoal Dark Slate"), true);
+  Application->CreateForm(FrmTarnvel);
+}

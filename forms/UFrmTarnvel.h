@@ -1,0 +1,37 @@
+// The main window: the source and destination folders side by side, each a
+// folder tree over its file list, and the commands below them.
+#pragma once
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+
+#include "controls/directorylistbox.h"
+#include "controls/filelistbox.h"
+#include "forms/form.h"
+
+class TFrmTarnvel : public TForm {
+  Q_OBJECT
+
+ public:
+  explicit TFrmTarnvel(QWidget* parent = nullptr);
+
+  QFrame* PanelPastas;
+  TDirectoryListBox* DirectoryListOrigem;
+  TDirectoryListBox* DirectoryListBoxdestino;
+  QFrame* PanelSuperior;
+  QLabel* LBLOrigem;
+  QLabel* LblDestino;
+  QFrame* PanelFiles;
+  TFileListBox* FileListBoxOrigem;
+  TFileListBox* FileListBoxDestino;
+  QPushButton* BtRaizOrigem;
+  QPushButton* BtRaizDestino;
+  QCheckBox* CHKHotFolderOrigem;
+  QPushButton* BtCopiar;
+  QPushButton* BtRefresh;
+  QCheckBox* ChkPreserva;
+};
+
+extern TFrmTarnvel* FrmTarnvel;

@@ -1,0 +1,18 @@
+#include "forms/form.h"
+
+#include <QCloseEvent>
+#include <QShowEvent>
+
+#include "app/application.h"
+
+void TForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // A window restored from minimised is shown by the system, not by the program.
+  if (!event->spontaneous()) emit OnShow();
+}
+
+void TForm::closeEvent(QCloseEvent* event) {
+  emit OnClose();
+  event->accept();
+  if (Application && Application->MainForm() == this) Application->Terminate();
+}

@@ -1,0 +1,172 @@
+// The main window as laid out at creation: every control's class, parent,
+// geometry, caption, tab position and name; the window's own properties; and a
+// screenshot for people to look at.
+#include <QAbstractButton>
+#include <QDir>
+#include <QLabel>
+#include <QTest>
+#include <memory>
+
+#include "app/stylemanager.h"
+#include "forms/UFrmTarnvel.h"
+#include "tempdir.h"
+#include "uitest.h"
+
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+class LayoutTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<TempDir> FFolder;
+  std::unique_ptr<TFrmTarnvel> FForm;
+  QString FOldCurrent;
+
+  // Widgets that the Tab key visits, in its order, starting at first.
+  static QStringList TabSequence(QWidget* first) {
+    QStringList names;
+    QWidget* w = first;
+    do {
+      if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(w->window()))
+        names << w->objectName();
+      w = w->nextInFocusChain();
+    } while (w != first && names.size() < 100);
+    return names;
+  }
+
+ private slots:
+  void initTestCase() {
+    // The lists start on the current folder: give them something to show.
+    FFolder = std::make_unique<TempDir>();
+    for (const char* name : {"Clip 001.mov", "Clip 002.mov", "audio.wav", "notes.xml", ".hidden"})
+      WriteFile(FFolder->path() / name, "x");
+    for (const char* name : {"Cenas", "audio", "extras", ".cache"}) std::filesystem::create_directories(FFolder->path() / name);
+    FOldCurrent = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(FFolder->path().string()));
+    QVERIFY(TStyleManager::TrySetStyle("Charcoal Dark Slate", true));
+    Application->CreateForm(FrmTarnvel);
+    FForm.reset(FrmTarnvel);
+    FForm->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+  }
+
+  void cleanupTestCase() {
+    FForm.reset();
+    FrmTarnvel = nullptr;
+    QDir::setCurrent(FOldCurrent);
+    FFolder.reset();
+  }
+
+  void Window() {
+    QCOMPARE(FForm->windowTitle(), QString("Tarnvel KESTRO"));
+    QCOMPARE(FForm->size(), QSize(967, 556));
+    QCOMPARE(FForm->minimumSize(), QSize(967, 556));
+    QCOMPARE(FForm->maximumSize(), QSize(967, 556));
+    const Qt::WindowFlags flags = FForm->windowFlags();
+    QVERIFY(flags & Qt::WindowMinimizeButtonHint);
+    QVERIFY(flags & Qt::WindowCloseButtonHint);
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(!(flags & Qt::WindowContextHelpButtonHint));
+    QCOMPARE(FForm->font().family(), QString("Tahoma"));
+    QCOMPARE(FForm->font().pixelSize(), 11);
+    QCOMPARE(Application->MainForm(), static_cast<QWidget*>(FForm.get()));
+    QVERIFY(!FForm->windowIcon().isNull());
+  }
+
+  void Controls_data() {
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("parentName");
+    QTest::addColumn<QRect>("geometry");  // a label's size is its text's: only its position counts
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("tab");  // position in the Tab sequence, -1 for none
+    QTest::addColumn<QString>("fontFamily");
+    QTest::addColumn<int>("fontPixels");
+    auto row = [](const char* name, const char* cls, const char* parent, QRect g, const char* caption, int tab,
+                  const char* family, int pixels) {
+      QTest::newRow(name) << cls << parent << g << caption << tab << family << pixels;
+    };
+    row("PanelPastas", "QFrame", "FrmTarnvel", {0, 0, 967, 145}, "", -1, "Tahoma", 11);
+    row("PanelSuperior", "QFrame", "PanelPastas", {1, 1, 965, 41}, "", -1, "Tahoma", 11);
+    row("BtRaizOrigem", "QPushButton", "PanelSuperior", {3, 6, 60, 28}, "Raiz", 2, "Tahoma", 11);
+    row("LBLOrigem", "QLabel", "PanelSuperior", {74, 11, 0, 0}, "Pasta origem", -1, "Tahoma", 16);
+    row("BtRaizDestino", "QPushButton", "PanelSuperior", {484, 6, 70, 28}, "Raiz", 3, "Tahoma", 11);
+    row("LblDestino", "QLabel", "PanelSuperior", {565, 11, 0, 0}, "Pasta destino", -1, "Tahoma", 16);
+    row("DirectoryListOrigem", "TDirectoryListBox", "PanelPastas", {1, 42, 482, 102}, "", 0, "Arial", 16);
+    row("DirectoryListBoxdestino", "TDirectoryListBox", "PanelPastas", {484, 42, 482, 102}, "", 1, "Arial", 16);
+    row("PanelFiles", "QFrame", "FrmTarnvel", {0, 145, 967, 336}, "", -1, "Tahoma", 11);
+    row("FileListBoxOrigem", "TFileListBox", "PanelFiles", {1, 1, 482, 334}, "", 4, "Arial", 16);
+    row("FileListBoxDestino", "TFileListBox", "PanelFiles", {484, 1, 482, 334}, "", 5, "Arial", 16);
+    row("CHKHotFolderOrigem", "QCheckBox", "FrmTarnvel", {350, 504, 123, 17}, "Hot Folder Origem", 6, "Tahoma", 11);
+    row("BtCopiar", "QPushButton", "FrmTarnvel", {0, 532, 479, 25}, "Sincronizar", 7, "Tahoma", 11);
+    row("BtRefresh", "QPushButton", "FrmTarnvel", {477, 532, 482, 25}, "Refresh", 8, "Tahoma", 11);
+    row("ChkPreserva", "QCheckBox", "FrmTarnvel", {16, 504, 169, 17}, "Preversa Arquivos do destino", 9, "Tahoma", 11);
+  }
+
+  void Controls() {
+    QFETCH(QString, className);
+    QFETCH(QString, parentName);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, caption);
+    QFETCH(int, tab);
+    QFETCH(QString, fontFamily);
+    QFETCH(int, fontPixels);
+    const QString name = QTest::currentDataTag();
+    auto* w = FForm->findChild<QWidget*>(name);
+    QVERIFY2(w, qPrintable(name));
+    QCOMPARE(w->objectName(), name);
+    QCOMPARE(QString(w->metaObject()->className()), className);
+    QCOMPARE(w->parentWidget()->objectName(), parentName);
+    if (geometry.isEmpty()) {
+      QCOMPARE(w->pos(), geometry.topLeft());
+      QCOMPARE(w->size(), w->sizeHint());  // one line, sized to its text
+    } else {
+      QCOMPARE(w->geometry(), geometry);
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) QCOMPARE(button->text(), caption);
+    if (auto* label = qobject_cast<QLabel*>(w)) QCOMPARE(label->text(), caption);
+    QCOMPARE(TabSequence(FForm->DirectoryListOrigem).indexOf(name), tab);
+    QCOMPARE(w->font().family(), fontFamily);
+    QCOMPARE(w->font().pixelSize(), fontPixels);
+  }
+
+  void TabSequenceHoldsOnlyTheTenControls() {
+    QCOMPARE(TabSequence(FForm->DirectoryListOrigem),
+             QStringList({"DirectoryListOrigem", "DirectoryListBoxdestino", "BtRaizOrigem", "BtRaizDestino",
+                          "FileListBoxOrigem", "FileListBoxDestino", "CHKHotFolderOrigem", "BtCopiar", "BtRefresh",
+                          "ChkPreserva"}));
+  }
+
+  void States() {
+    QVERIFY(FForm->ChkPreserva->isChecked());
+    QVERIFY(!FForm->CHKHotFolderOrigem->isChecked());
+    for (QPushButton* b : {FForm->BtRaizOrigem, FForm->BtRaizDestino, FForm->BtCopiar, FForm->BtRefresh}) {
+      QVERIFY(!b->isDefault());
+      QVERIFY(!b->text().contains('&'));
+    }
+    QCOMPARE(FForm->DirectoryListOrigem->FileList(), FForm->FileListBoxOrigem);
+    QCOMPARE(FForm->DirectoryListBoxdestino->FileList(), FForm->FileListBoxDestino);
+    for (TFileListBox* files : {FForm->FileListBoxOrigem, FForm->FileListBoxDestino}) {
+      QCOMPARE(files->selectionMode(), QAbstractItemView::ExtendedSelection);
+      QCOMPARE(files->ItemHeight(), 18);
+      QCOMPARE(files->Mask(), QString("*.*"));
+      QCOMPARE(files->count(), 4);  // the fixture's files without the hidden one
+    }
+    for (TDirectoryListBox* tree : {FForm->DirectoryListOrigem, FForm->DirectoryListBoxdestino}) {
+      QCOMPARE(tree->ItemHeight(), 18);
+      QCOMPARE(tree->Directory(), QDir::toNativeSeparators(QDir::currentPath()));
+      QCOMPARE(tree->visualItemRect(tree->item(0)).height(), 18);
+    }
+  }
+
+  void Screenshot() {
+    const QString folder = qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath());
+    const QString path = QDir(folder).filePath("tarnvel-main-window.png");
+    const QImage shot = FForm->grab().toImage();
+    QCOMPARE(shot.size() / shot.devicePixelRatio(), QSize(967, 556));
+    QVERIFY(shot.save(path));
+    qInfo("main window screenshot: %s", qPrintable(path));
+  }
+};
+
+TARNVEL_UI_TEST_MAIN(LayoutTest)
+#include "layout_test.moc"
