@@ -4,11 +4,31 @@
 #include <QIcon>
 #include <QScreen>
 
+#include "app/handlers.h"
 #include "app/stylemanager.h"
+#include "forms/folderpicker.h"
+#include "platform/process.h"
 
 TFrmTarnvel* FrmTarnvel = nullptr;
 
 namespace {
+
+// The file types a "Raiz" button's side lists from then on.
+const QString MediaMask = QStringLiteral(
+    "*.MBD;*.TXT;*.MP2;*.MP3;*.MP4;*.MOV;*.MXF;*.AVI;*.ASF;*.BMP;*.DV;*.FLV;*.GXF;*.JPG;*.MPG;*.WMA;*.WMV;*.TGA;"
+    "*.VOB;*.XML;*.PNG;*.MKV");
+
+#ifdef _WIN32
+const WideString FirstDestination = u"C:\\TMP";
+// Read back when a stored folder is missing.
+const WideString MissingFolder = u"C:\\";
+#else
+const WideString FirstDestination = u"/tmp/TMP";
+const WideString MissingFolder = u"/";
+#endif
+
+QString Q(const WideString& text) { return QString::fromStdU16String(text); }
+WideString W(const QString& text) { return text.toStdU16String(); }
 
 QFont PixelFont(const char* family, int pixels) {
   QFont font(QString::fromLatin1(family));
@@ -119,7 +139,93 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
                       BtRefresh,           ChkPreserva};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
+  ConnectHandler(this, &TForm::OnShow, this, &TFrmTarnvel::FormShow);
+  // The trees run these inside their own moves, so a failure reaches whoever moved them.
+  DirectoryListOrigem->OnChange = [this](QObject* sender) { DirectoryListOrigemChange(sender); };
+  DirectoryListBoxdestino->OnChange = [this](QObject* sender) { DirectoryListBoxdestinoChange(sender); };
+  ConnectHandler(BtRaizOrigem, &QPushButton::clicked, this, &TFrmTarnvel::BtRaizOrigemClick);
+  ConnectHandler(BtRaizDestino, &QPushButton::clicked, this, &TFrmTarnvel::BtRaizDestinoClick);
+  ConnectHandler(BtRefresh, &QPushButton::clicked, this, &TFrmTarnvel::BtRefreshClick);
+
   // Centred on the primary screen.
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
+}
+
+void TFrmTarnvel::FormShow(QObject*) {
+  AppFolder = platform::ExecutableFolder();
+  SourceRoot = SettingValue(u"ler", u"storage_Origem", AppFolder + PathDelim);
+  // Not stored here: the tree's change handler stores it if the tree moves.
+  if (!DirectoryExists(SourceRoot)) SourceRoot = ExtractFileDrive(AppFolder) + PathDelim;
+  DirectoryListOrigem->SetDirectory(Q(SourceRoot));
+  DestinationRoot = SettingValue(u"ler", u"storage_Destino", FirstDestination);
+  // An empty stored text names no folder: start as if nothing were stored.
+  if (DestinationRoot.empty()) DestinationRoot = FirstDestination;
+  if (!DirectoryExists(DestinationRoot)) ForceDirectories(DestinationRoot);
+  DirectoryListBoxdestino->SetDirectory(Q(DestinationRoot));
+}
+
+void TFrmTarnvel::DirectoryListOrigemChange(QObject*) {
+  SettingValue(u"escrever", u"storage_Origem", W(DirectoryListOrigem->Directory()));
+  SourceRoot = SettingValue(u"ler", u"storage_Origem", MissingFolder);
+  LBLOrigem->setText(QStringLiteral("Origem: ") + Q(SourceRoot));
+  LBLOrigem->adjustSize();
+}
+
+void TFrmTarnvel::DirectoryListBoxdestinoChange(QObject*) {
+  SettingValue(u"escrever", u"storage_Destino", W(DirectoryListBoxdestino->Directory()));
+  DestinationRoot = SettingValue(u"ler", u"storage_Destino", MissingFolder);
+  SourceRoot = SettingValue(u"ler", u"storage_Origem", MissingFolder);
+  LblDestino->setText(QStringLiteral("Destino: ") + Q(DestinationRoot));
+  LblDestino->adjustSize();
+}
+
+void TFrmTarnvel::BtRaizOrigemClick(QObject*) {
+  PickRoot(SourceRoot, u"storage_Origem", u"storage_Origem", DirectoryListOrigem, FileListBoxOrigem);
+}
+
+void TFrmTarnvel::BtRaizDestinoClick(QObject*) {
+  // Never assigns SourceRoot: only the destination tree's change handler reloads it.
+  PickRoot(DestinationRoot, u"Storage_destino", u"storage_Destino", DirectoryListBoxdestino, FileListBoxDestino);
+}
+
+void TFrmTarnvel::PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName,
+                           TDirectoryListBox* tree, TFileListBox* files) {
+  // A side without a folder gets the program's own "videos" folder on disk,
+  // whatever the user then does in the picker.
+  const WideString folder = root.empty() ? AppFolder + PathDelim + u"videos" : root;
+  if (!DirectoryExists(folder)) ForceDirectories(folder);
+
+  std::unique_ptr<TFolderPicker> picker = CreateFolderPicker();
+  // Empty unless the user confirmed an existing folder. A cancel or a refused
+  // name leaves the store, the global and the tree on the folder they had.
+  QString name;
+  std::exception_ptr failure;
+  try {
+    const std::optional<QString> chosen = picker->Execute(Q(SettingValue(u"ler", pickedName, u"")));
+    if (chosen) {
+      if (DirectoryExists(W(*chosen))) {
+        root = W(*chosen);
+        name = *chosen;
+      } else {
+        ShowMessage(QStringLiteral("Pasta inexistente!"));
+      }
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // These follow the pick in every case, a failed one included.
+  if (!name.isEmpty()) {
+    SettingValue(u"escrever", pickedName, W(name));
+    tree->SetDirectory(name);
+  }
+  picker.reset();
+  files->SetMask(MediaMask);
+  if (failure) std::rethrow_exception(failure);
+  if (!name.isEmpty()) root = SettingValue(u"ler", rootName, MissingFolder);
+}
+
+void TFrmTarnvel::BtRefreshClick(QObject*) {
+  FileListBoxDestino->Update();
+  FileListBoxOrigem->Update();
 }

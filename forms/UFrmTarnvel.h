@@ -10,6 +10,7 @@
 #include "controls/directorylistbox.h"
 #include "controls/filelistbox.h"
 #include "forms/form.h"
+#include "funcoes/funcoes.h"
 
 class TFrmTarnvel : public TForm {
   Q_OBJECT
@@ -32,6 +33,19 @@ class TFrmTarnvel : public TForm {
   QPushButton* BtCopiar;
   QPushButton* BtRefresh;
   QCheckBox* ChkPreserva;
+
+  // Folder selection: the trees, the store and the globals kept in step.
+  void FormShow(QObject* Sender);
+  void DirectoryListOrigemChange(QObject* Sender);
+  void DirectoryListBoxdestinoChange(QObject* Sender);
+  void BtRaizOrigemClick(QObject* Sender);
+  void BtRaizDestinoClick(QObject* Sender);
+  void BtRefreshClick(QObject* Sender);
+
+ private:
+  // A "Raiz" button's work for one side: root is that side's global.
+  void PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName, TDirectoryListBox* tree,
+                TFileListBox* files);
 };
 
 extern TFrmTarnvel* FrmTarnvel;

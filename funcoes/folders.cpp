@@ -48,3 +48,20 @@ bool ForceDirectories(const WideString& path) {
   if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
   return platform::MakeDirectory(dir) || DirectoryExists(dir);
 }
+
+WideString ExtractFileDrive(const WideString& path) {
+#ifdef _WIN32
+  if (path.size() >= 2 && path[1] == u':') return path.substr(0, 2);
+  if (path.size() >= 2 && IsDelimiter(path[0]) && IsDelimiter(path[1])) {
+    // Two delimiters, the server, one delimiter, the share.
+    size_t end = 2;
+    while (end < path.size() && !IsDelimiter(path[end])) ++end;
+    if (end < path.size()) ++end;
+    while (end < path.size() && !IsDelimiter(path[end])) ++end;
+    return path.substr(0, end);
+  }
+#else
+  (void)path;
+#endif
+  return WideString();
+}

@@ -29,3 +29,7 @@ bool SettingAsBoolean(const WideString& text, bool defaultValue);
 
 bool DirectoryExists(const WideString& path);
 bool ForceDirectories(const WideString& path);
+
+// The drive of a full path: "C:" for "C:\dir", "\\server\share" for a network
+// path; empty when the path has none, and always on POSIX, whose one root has no drive.
+WideString ExtractFileDrive(const WideString& path);

@@ -9,6 +9,8 @@
 
 #include "app/stylemanager.h"
 #include "forms/UFrmTarnvel.h"
+#include "funcoes/funcoes.h"
+#include "isolated_settings.h"
 #include "tempdir.h"
 #include "uitest.h"
 
@@ -18,6 +20,7 @@ using testsupport::WriteFile;
 class LayoutTest : public QObject {
   Q_OBJECT
 
+  std::unique_ptr<testsupport::IsolatedSettings> FSettings;
   std::unique_ptr<TempDir> FFolder;
   std::unique_ptr<TFrmTarnvel> FForm;
   QString FOldCurrent;
@@ -43,6 +46,11 @@ class LayoutTest : public QObject {
     for (const char* name : {"Cenas", "audio", "extras", ".cache"}) std::filesystem::create_directories(FFolder->path() / name);
     FOldCurrent = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(FFolder->path().string()));
+    // Both folders remembered as the current one: showing the window moves
+    // neither tree, so the layout stays as created.
+    FSettings = std::make_unique<testsupport::IsolatedSettings>();
+    for (const char16_t* name : {u"storage_Origem", u"storage_Destino"})
+      SettingValue(u"escrever", name, QDir::toNativeSeparators(QDir::currentPath()).toStdU16String());
     QVERIFY(TStyleManager::TrySetStyle("Charcoal Dark Slate", true));
     Application->CreateForm(FrmTarnvel);
     FForm.reset(FrmTarnvel);
@@ -55,6 +63,7 @@ class LayoutTest : public QObject {
     FrmTarnvel = nullptr;
     QDir::setCurrent(FOldCurrent);
     FFolder.reset();
+    FSettings.reset();
   }
 
   void Window() {

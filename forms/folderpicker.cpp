@@ -1,0 +1,38 @@
+#include "forms/folderpicker.h"
+
+#ifdef _WIN32
+#include "platform/folderdialog.h"
+#else
+#include <QFileDialog>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+class TSystemFolderPicker : public TFolderPicker {
+ public:
+  std::optional<QString> Execute(const QString& startFolder) override {
+    std::u16string name;
+    if (!FDialog.Execute(startFolder.toStdU16String(), name)) return std::nullopt;
+    return QString::fromStdU16String(name);
+  }
+
+ private:
+  platform::FolderDialog FDialog;
+};
+#else
+class TSystemFolderPicker : public TFolderPicker {
+ public:
+  std::optional<QString> Execute(const QString& startFolder) override {
+    const QString name = QFileDialog::getExistingDirectory(nullptr, QString(), startFolder);
+    if (name.isEmpty()) return std::nullopt;
+    return name;
+  }
+};
+#endif
+
+}  // namespace
+
+std::function<std::unique_ptr<TFolderPicker>()> CreateFolderPicker = [] {
+  return std::unique_ptr<TFolderPicker>(std::make_unique<TSystemFolderPicker>());
+};

@@ -1,0 +1,31 @@
+// The system's folder picker (Windows only: elsewhere the window toolkit's own is used).
+#pragma once
+
+#include <string>
+
+struct IFileOpenDialog;
+
+namespace platform {
+
+// The common item dialog for opening, in folder-picking mode. Needs COM on the
+// calling thread as a single-threaded apartment.
+class FolderDialog {
+ public:
+  // Raises EOSError when the system cannot create the dialog.
+  FolderDialog();
+  ~FolderDialog();
+  FolderDialog(const FolderDialog&) = delete;
+  FolderDialog& operator=(const FolderDialog&) = delete;
+
+  // Shows the dialog modally, without an owner, opened on startFolder when the
+  // shell resolves it (else where the system chooses). False when the user
+  // cancels; otherwise name is the chosen item's file-system path, or its
+  // display name for an item without one. Folder picking alone replaces the
+  // default options, so a typed name that names no folder is returned as well.
+  bool Execute(const std::u16string& startFolder, std::u16string& name);
+
+ private:
+  IFileOpenDialog* FDialog = nullptr;
+};
+
+}  // namespace platform

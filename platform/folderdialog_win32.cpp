@@ -1,0 +1,56 @@
+#include <shobjidl.h>
+#include <windows.h>
+
+#include "funcoes/exceptions.h"
+#include "platform/folderdialog.h"
+
+namespace platform {
+
+namespace {
+
+void Check(HRESULT result) {
+  if (FAILED(result)) throw EOSError(static_cast<int>(result), std::string());
+}
+
+// The item's name of the given kind, or empty when it has none.
+std::u16string ItemName(IShellItem* item, SIGDN kind) {
+  PWSTR text = nullptr;
+  if (FAILED(item->GetDisplayName(kind, &text)) || !text) return {};
+  std::u16string name(reinterpret_cast<const char16_t*>(text));
+  CoTaskMemFree(text);
+  return name;
+}
+
+}  // namespace
+
+FolderDialog::FolderDialog() {
+  Check(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&FDialog)));
+}
+
+FolderDialog::~FolderDialog() {
+  if (FDialog) FDialog->Release();
+}
+
+bool FolderDialog::Execute(const std::u16string& startFolder, std::u16string& name) {
+  name.clear();
+  Check(FDialog->SetOptions(FOS_PICKFOLDERS));
+  if (!startFolder.empty()) {
+    IShellItem* start = nullptr;
+    if (SUCCEEDED(SHCreateItemFromParsingName(reinterpret_cast<const wchar_t*>(startFolder.c_str()), nullptr,
+                                              IID_PPV_ARGS(&start)))) {
+      FDialog->SetFolder(start);
+      start->Release();
+    }
+  }
+  const HRESULT shown = FDialog->Show(nullptr);
+  if (shown == HRESULT_FROM_WIN32(ERROR_CANCELLED)) return false;
+  Check(shown);
+  IShellItem* chosen = nullptr;
+  Check(FDialog->GetResult(&chosen));
+  name = ItemName(chosen, SIGDN_FILESYSPATH);
+  if (name.empty()) name = ItemName(chosen, SIGDN_NORMALDISPLAY);
+  chosen->Release();
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,435 @@
+// Choosing and remembering the two folders: the window's show handler, the
+// trees' change handlers, the "Raiz" buttons with an answered picker, "Refresh".
+#include <QCoreApplication>
+#include <QDir>
+#include <QTest>
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+#include "forms/UFrmTarnvel.h"
+#include "forms/folderpicker.h"
+#include "funcoes/exceptions.h"
+#include "funcoes/funcoes.h"
+#include "isolated_settings.h"
+#include "tempdir.h"
+#include "uitest.h"
+
+namespace fs = std::filesystem;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+QString N(const fs::path& path) { return QString::fromStdString(path.string()); }
+QString Q(const WideString& text) { return QString::fromStdU16String(text); }
+QString Stored(const char16_t* name) { return Q(SettingValue(u"ler", name, u"<missing>")); }
+void Store(const char16_t* name, const QString& value) { SettingValue(u"escrever", name, value.toStdU16String()); }
+
+QStringList Items(const QListWidget* list) {
+  QStringList names;
+  for (int i = 0; i < list->count(); ++i) names << list->item(i)->text();
+  names.sort(Qt::CaseInsensitive);
+  return names;
+}
+
+QStringList Sorted(QStringList names) {
+  names.sort(Qt::CaseInsensitive);
+  return names;
+}
+
+// What the picker does when the next "Raiz" opens it.
+enum class Answer { Confirm, Cancel, Throw };
+struct PickerScript {
+  Answer Kind = Answer::Cancel;
+  QString Name;
+  std::function<void()> Before;  // runs while the picker is open
+};
+PickerScript Script;
+QStringList StartFolders;
+int LivePickers = 0;
+
+class ScriptedPicker : public TFolderPicker {
+ public:
+  ScriptedPicker() { ++LivePickers; }
+  ~ScriptedPicker() override { --LivePickers; }
+  std::optional<QString> Execute(const QString& startFolder) override {
+    StartFolders << startFolder;
+    if (Script.Before) Script.Before();
+    switch (Script.Kind) {
+      case Answer::Confirm:
+        return Script.Name;
+      case Answer::Cancel:
+        return std::nullopt;
+      case Answer::Throw:
+        throw Exception("Picker failed");
+    }
+    return std::nullopt;
+  }
+};
+
+// A folder created by the test run only, removed again if still empty.
+class CreatedFolder {
+ public:
+  explicit CreatedFolder(fs::path path) : FPath(std::move(path)), FExisted(fs::exists(FPath)) {}
+  ~CreatedFolder() {
+    std::error_code ec;
+    if (!FExisted) fs::remove(FPath, ec);
+  }
+  const fs::path& Path() const { return FPath; }
+
+ private:
+  fs::path FPath;
+  bool FExisted;
+};
+
+const QStringList MediaFiles = {"a.MBD", "b.txt", "c.Mp2", "d.mp3", "clip.mp4", "CLIP.MP4", "f.mov", "g.MXF",
+                                "h.avi", "i.asf", "j.bmp", "k.dv",  "l.flv",    "m.gxf",    "n.jpg", "o.mpg",
+                                "p.wma", "q.wmv", "r.tga", "s.vob", "t.xml",    "u.png",    "v.mkv"};
+const QStringList OtherFiles = {"audio.wav", "roteiro.doc", "clip.mp4x", "mp4", "semextensao"};
+
+}  // namespace
+
+class FoldersTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<testsupport::IsolatedSettings> FSettings;
+  std::unique_ptr<TempDir> FTemp;
+  std::unique_ptr<TFrmTarnvel> FForm;
+  QString FOldCurrent;
+  // Stored source and destination, the folder the picker offers, another one, and the start folder.
+  QString S0, D0, P, Other, Start;
+
+  void ShowWindow() {
+    Application->CreateForm(FrmTarnvel);
+    FForm.reset(FrmTarnvel);
+    FForm->show();
+  }
+  void CloseWindow() {
+    FForm.reset();
+    FrmTarnvel = nullptr;
+  }
+  void StoreFolders() {
+    Store(u"storage_Origem", S0);
+    Store(u"storage_Destino", D0);
+  }
+
+  struct Side {
+    TDirectoryListBox* Tree;
+    TFileListBox* Files;
+    QLabel* Label;
+    QPushButton* Raiz;
+    WideString* Root;
+    const char16_t* Name;
+    QString Caption, Folder;
+  };
+  Side SideOf(int side) {
+    if (side == 0)
+      return {FForm->DirectoryListOrigem, FForm->FileListBoxOrigem, FForm->LBLOrigem, FForm->BtRaizOrigem,
+              &SourceRoot, u"storage_Origem", "Origem: ", S0};
+    return {FForm->DirectoryListBoxdestino, FForm->FileListBoxDestino, FForm->LblDestino, FForm->BtRaizDestino,
+            &DestinationRoot, u"storage_Destino", "Destino: ", D0};
+  }
+  QString Folder(const QString& key, const Side& side) {
+    if (key == "P") return P;
+    if (key == "Other") return Other;
+    if (key == "S0") return S0;
+    if (key == "side") return side.Folder;
+    return key;
+  }
+
+ private slots:
+  void initTestCase() {
+    CreateFolderPicker = [] { return std::unique_ptr<TFolderPicker>(std::make_unique<ScriptedPicker>()); };
+  }
+
+  void init() {
+    FSettings = std::make_unique<testsupport::IsolatedSettings>();
+    FTemp = std::make_unique<TempDir>();
+    S0 = N(*FTemp / "origem");
+    D0 = N(*FTemp / "destino");
+    P = N(*FTemp / "escolhida");
+    Other = N(*FTemp / "outra");
+    Start = N(*FTemp / "start");
+    WriteFile(*FTemp / "origem" / "ontem.MOV", "x");
+    WriteFile(*FTemp / "origem" / "som.wav", "x");
+    WriteFile(*FTemp / "destino" / "final.mxf", "x");
+    WriteFile(*FTemp / "destino" / "roteiro.doc", "x");
+    for (const QString& name : MediaFiles + OtherFiles) WriteFile(*FTemp / "escolhida" / name.toStdString(), "x");
+    WriteFile(*FTemp / "escolhida" / ".oculto.mp4", "x");
+    fs::create_directories(*FTemp / "escolhida" / "sub.mp4");
+    fs::create_directories(*FTemp / "outra");
+    fs::create_directories(*FTemp / "start");
+    FOldCurrent = QDir::currentPath();
+    QDir::setCurrent(Start);
+    SourceRoot.clear();
+    DestinationRoot.clear();
+    AppFolder.clear();
+    Script = {};
+    StartFolders.clear();
+    ShownBoxes.clear();
+  }
+
+  void cleanup() {
+    CloseWindow();
+    QDir::setCurrent(FOldCurrent);
+    FTemp.reset();
+    FSettings.reset();
+    QCOMPARE(LivePickers, 0);
+  }
+
+  void FirstStart_data() {
+    QTest::addColumn<bool>("emptyDestination");
+    QTest::newRow("empty store") << false;
+    QTest::newRow("destination stored empty") << true;
+  }
+  void FirstStart() {
+    QFETCH(bool, emptyDestination);
+    if (emptyDestination) Store(u"storage_Destino", "");
+    const CreatedFolder firstDestination("/tmp/TMP");
+    ShowWindow();
+    const QString appFolder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+    QCOMPARE(Q(AppFolder), appFolder);
+    QCOMPARE(FForm->DirectoryListOrigem->Directory(), appFolder);
+    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), "/tmp/TMP");
+    QVERIFY(fs::is_directory("/tmp/TMP"));
+    QCOMPARE(Stored(u"storage_Origem"), appFolder);
+    QCOMPARE(Stored(u"storage_Destino"), "/tmp/TMP");
+    QCOMPARE(Q(SourceRoot), appFolder);
+    QCOMPARE(Q(DestinationRoot), "/tmp/TMP");
+    QCOMPARE(FForm->LBLOrigem->text(), "Origem: " + appFolder);
+    QCOMPARE(FForm->LblDestino->text(), "Destino: /tmp/TMP");
+    QVERIFY(ShownBoxes.empty());
+  }
+
+  void MissingStoredSource() {
+    Store(u"storage_Origem", N(*FTemp / "apagada"));
+    Store(u"storage_Destino", D0);
+    ShowWindow();
+    QCOMPARE(FForm->DirectoryListOrigem->Directory(), "/");
+    QCOMPARE(Stored(u"storage_Origem"), "/");
+    QCOMPARE(Q(SourceRoot), "/");
+    QCOMPARE(FForm->LBLOrigem->text(), "Origem: /");
+    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), D0);
+    QVERIFY(ShownBoxes.empty());
+  }
+
+  void RestartOpensOnRememberedFolders() {
+    StoreFolders();
+    ShowWindow();
+    QCOMPARE(FForm->DirectoryListOrigem->Directory(), S0);
+    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), D0);
+    Script = {Answer::Confirm, P, {}};
+    FForm->BtRaizOrigem->click();
+    Script = {Answer::Confirm, Other, {}};
+    FForm->BtRaizDestino->click();
+    CloseWindow();
+    SourceRoot.clear();
+    DestinationRoot.clear();
+
+    ShowWindow();
+    QCOMPARE(FForm->DirectoryListOrigem->Directory(), P);
+    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), Other);
+    QCOMPARE(Q(SourceRoot), P);
+    QCOMPARE(Q(DestinationRoot), Other);
+    QCOMPARE(FForm->LBLOrigem->text(), "Origem: " + P);
+    QCOMPARE(FForm->LblDestino->text(), "Destino: " + Other);
+    QVERIFY(ShownBoxes.empty());
+  }
+
+  void Pick_data() {
+    QTest::addColumn<int>("side");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("answer");   // P, side (the folder the tree shows) or a missing path
+    QTest::addColumn<QString>("folder");   // what store, global and tree hold afterwards
+    QTest::addColumn<bool>("moved");       // the tree moved, so its change handler set the label
+    QTest::addColumn<QString>("notice");
+    QTest::addColumn<QString>("error");
+    for (int side : {0, 1}) {
+      const char* s = side == 0 ? "source " : "destination ";
+      const int confirm = int(Answer::Confirm);
+      QTest::newRow(QByteArray(s) + "existing folder") << side << confirm << "P" << "P" << true << "" << "";
+      QTest::newRow(QByteArray(s) + "folder already shown") << side << confirm << "side" << "side" << false << ""
+                                                            << "";
+      QTest::newRow(QByteArray(s) + "cancel") << side << int(Answer::Cancel) << "" << "side" << false << "" << "";
+      QTest::newRow(QByteArray(s) + "missing folder") << side << confirm << "/nao/existe" << "side" << false
+                                                      << "Pasta inexistente!" << "";
+      QTest::newRow(QByteArray(s) + "picker fails") << side << int(Answer::Throw) << "" << "side" << false << ""
+                                                    << "Picker failed.";
+    }
+  }
+  void Pick() {
+    QFETCH(int, side);
+    QFETCH(int, kind);
+    QFETCH(QString, answer);
+    QFETCH(QString, folder);
+    QFETCH(bool, moved);
+    QFETCH(QString, notice);
+    QFETCH(QString, error);
+    StoreFolders();
+    ShowWindow();
+    const Side me = SideOf(side), other = SideOf(1 - side);
+    const QStringList otherItems = Items(other.Files);
+    if (answer == "side") {
+      // The tree shows its folder while store and global hold another one:
+      // picking the shown folder must still store it and set the global.
+      Store(me.Name, Other);
+      *me.Root = Other.toStdU16String();
+    }
+    const QString startFolder = Stored(me.Name);
+    me.Label->setText("marker");
+    Script = {Answer(kind), Folder(answer, me), {}};
+
+    me.Raiz->click();
+
+    const QString expected = Folder(folder, me);
+    QCOMPARE(StartFolders, QStringList{startFolder});
+    QCOMPARE(Stored(me.Name), expected);
+    QCOMPARE(Q(*me.Root), expected);
+    QCOMPARE(me.Tree->Directory(), expected);
+    QCOMPARE(me.Label->text(), moved ? me.Caption + expected : QString("marker"));
+    // The media mask, in either letter case, on this side only.
+    const QStringList media = expected == P ? MediaFiles : side == 0 ? QStringList{"ontem.MOV"} : QStringList{"final.mxf"};
+    QCOMPARE(Items(me.Files), Sorted(media));
+    QCOMPARE(other.Files->Mask(), "*.*");
+    QCOMPARE(Items(other.Files), otherItems);
+    QCOMPARE(other.Tree->Directory(), other.Folder);
+    QCOMPARE(Stored(other.Name), other.Folder);
+
+    std::vector<ShownBox> expectedBoxes;
+    if (!notice.isEmpty()) expectedBoxes.push_back({QMessageBox::NoIcon, "Tarnvel KESTRO", notice, "OK"});
+    if (!error.isEmpty()) expectedBoxes.push_back({QMessageBox::Critical, "Tarnvel KESTRO", error, "OK"});
+    QCOMPARE(ShownBoxes.size(), expectedBoxes.size());
+    for (size_t i = 0; i < expectedBoxes.size(); ++i) {
+      QCOMPARE(ShownBoxes[i].Icon, expectedBoxes[i].Icon);
+      QCOMPARE(ShownBoxes[i].Caption, expectedBoxes[i].Caption);
+      QCOMPARE(ShownBoxes[i].Text, expectedBoxes[i].Text);
+      QCOMPARE(ShownBoxes[i].Button, expectedBoxes[i].Button);
+    }
+  }
+
+  void RaizOnEmptyGlobalCreatesVideos_data() {
+    QTest::addColumn<int>("side");
+    QTest::newRow("source") << 0;
+    QTest::newRow("destination") << 1;
+  }
+  void RaizOnEmptyGlobalCreatesVideos() {
+    QFETCH(int, side);
+    StoreFolders();
+    ShowWindow();
+    const Side me = SideOf(side);
+    const CreatedFolder videos(fs::path(AppFolder) / "videos");
+    me.Root->clear();
+    Script = {Answer::Cancel, {}, {}};
+    me.Raiz->click();
+    QVERIFY(fs::is_directory(videos.Path()));
+    QCOMPARE(Q(*me.Root), QString());
+    QCOMPARE(Stored(me.Name), me.Folder);
+    QCOMPARE(me.Tree->Directory(), me.Folder);
+    QVERIFY(ShownBoxes.empty());
+  }
+
+  void DestinationRaizNeverSetsSource_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("source");  // SourceRoot afterwards
+    // The tree moves: its change handler reloads the source from the store.
+    QTest::newRow("tree moves") << "P" << "S0";
+    // The tree stays: nothing touches the source.
+    QTest::newRow("tree stays") << "side" << "Other";
+  }
+  void DestinationRaizNeverSetsSource() {
+    QFETCH(QString, answer);
+    QFETCH(QString, source);
+    StoreFolders();
+    ShowWindow();
+    const Side destination = SideOf(1);
+    SourceRoot = Other.toStdU16String();
+    Script = {Answer::Confirm, Folder(answer, destination), {}};
+    FForm->BtRaizDestino->click();
+    QCOMPARE(Q(DestinationRoot), Folder(answer, destination));
+    QCOMPARE(Q(SourceRoot), Folder(source, destination));
+    QCOMPARE(Stored(u"storage_Origem"), S0);
+    QVERIFY(ShownBoxes.empty());
+  }
+
+  void Refresh_data() {
+    QTest::addColumn<bool>("sourceGone");
+    QTest::newRow("both folders there") << false;
+    // The destination is read first, so it is fresh when the source fails.
+    QTest::newRow("source folder deleted") << true;
+  }
+  void Refresh() {
+    QFETCH(bool, sourceGone);
+    StoreFolders();
+    ShowWindow();
+    const QStringList sourceBefore = Items(FForm->FileListBoxOrigem);
+    const QString origem = FForm->LBLOrigem->text(), destino = FForm->LblDestino->text();
+    const std::string store = testsupport::ReadFile(FSettings->file());
+    WriteFile(*FTemp / "origem" / "novo.mp4", "x");
+    WriteFile(*FTemp / "destino" / "novo2.mp4", "x");
+    if (sourceGone) fs::remove_all(*FTemp / "origem");
+
+    FForm->BtRefresh->click();
+
+    QCOMPARE(Items(FForm->FileListBoxDestino), Sorted({"final.mxf", "novo2.mp4", "roteiro.doc"}));
+    QCOMPARE(Items(FForm->FileListBoxOrigem),
+             sourceGone ? sourceBefore : Sorted({"novo.mp4", "ontem.MOV", "som.wav"}));
+    QCOMPARE(FForm->DirectoryListOrigem->Directory(), S0);
+    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), D0);
+    QCOMPARE(FForm->LBLOrigem->text(), origem);
+    QCOMPARE(FForm->LblDestino->text(), destino);
+    QCOMPARE(testsupport::ReadFile(FSettings->file()), store);
+    QCOMPARE(ShownBoxes.size(), size_t(sourceGone ? 1 : 0));
+    if (sourceGone) QCOMPARE(ShownBoxes[0].Text, "File not found.");
+  }
+
+  void StoreWriteFailure_data() {
+    QTest::addColumn<int>("side");
+    QTest::addColumn<bool>("raiz");  // else the user opens a subfolder in the tree
+    QTest::addColumn<QString>("message");
+    QTest::newRow("source tree") << 0 << false << "Failed to set data for 'storage_Origem'";
+    QTest::newRow("destination tree") << 1 << false << "Failed to set data for 'storage_Destino'";
+    QTest::newRow("source Raiz") << 0 << true << "Failed to set data for 'storage_Origem'";
+    QTest::newRow("destination Raiz") << 1 << true << "Failed to set data for 'Storage_destino'";
+  }
+  void StoreWriteFailure() {
+    QFETCH(int, side);
+    QFETCH(bool, raiz);
+    QFETCH(QString, message);
+    fs::create_directories(*FTemp / "origem" / "sub");
+    fs::create_directories(*FTemp / "destino" / "sub");
+    StoreFolders();
+    ShowWindow();
+    const Side me = SideOf(side);
+    const std::string good = testsupport::ReadFile(FSettings->file());
+    auto breakStore = [this] { WriteFile(FSettings->file(), "not a settings file\n"); };
+    if (raiz) {
+      // The picker is answered after the start folder was read; the write that follows fails.
+      Script = {Answer::Confirm, P, breakStore};
+      me.Raiz->click();
+    } else {
+      breakStore();
+      const QList<QListWidgetItem*> sub = me.Tree->findItems("sub", Qt::MatchExactly);
+      QCOMPARE(sub.size(), 1);
+      me.Tree->setCurrentItem(sub[0]);
+      emit me.Tree->itemDoubleClicked(sub[0]);
+    }
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    QCOMPARE(ShownBoxes[0].Icon, QMessageBox::Critical);
+    QCOMPARE(ShownBoxes[0].Caption, "Tarnvel KESTRO");
+    QCOMPARE(ShownBoxes[0].Text, message);
+    QCOMPARE(testsupport::ReadFile(FSettings->file()), "not a settings file\n");
+
+    // The program goes on: once the store is readable again, the same side works.
+    ShownBoxes.clear();
+    WriteFile(FSettings->file(), good);
+    Script = {Answer::Confirm, Other, {}};
+    me.Raiz->click();
+    QVERIFY(ShownBoxes.empty());
+    QCOMPARE(Stored(me.Name), Other);
+    QCOMPARE(me.Tree->Directory(), Other);
+  }
+};
+
+TARNVEL_UI_TEST_MAIN(FoldersTest)
+#include "folders_test.moc"
