@@ -1,5 +1,6 @@
 // Free routines and shared globals of the program: the settings store, the
-// folder operations and the state that the windows share.
+// folder operations and sizes, ending processes, and the state that the
+// windows share.
 #pragma once
 
 #include <cstdint>
@@ -33,3 +34,12 @@ bool ForceDirectories(const WideString& path);
 // The drive of a full path: "C:" for "C:\dir", "\\server\share" for a network
 // path; empty when the path has none, and always on POSIX, whose one root has no drive.
 WideString ExtractFileDrive(const WideString& path);
+// Bytes in the files under a folder, sub-folders too when recurse is set.
+// Folders whose names begin with "." are not entered; a missing or unreadable
+// folder counts 0. A link back to a folder being walked is not entered again.
+int64_t FolderSize(const WideString& path, bool recurse);
+
+// Ends every process whose image name matches name (ASCII letters in any
+// case). Nonzero when ending the last match succeeded, 0 otherwise or when
+// nothing matched. Does not wait for the processes to end.
+int32_t TerminateProcessesByName(const WideString& name);

@@ -1,6 +1,9 @@
-// Folder queries and creation.
+// Folder queries, creation and listing.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -18,6 +21,41 @@ bool MakeDirectory(const std::u16string& path);
 // folder whose parent exists, 3 a missing parent or malformed path, 5 access
 // denied, 267 a file that is not a folder, others as the system reports them.
 int DirectoryEntryError(const std::u16string& path);
+
+// What tells two folders apart on one machine, links resolved.
+struct FolderId {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FolderId&) const = default;
+};
+
+struct FolderEntry {
+  std::u16string name;
+  bool isFolder = false;  // links to folders included
+  int64_t size = 0;       // 0 for a folder
+};
+
+// The entries of one folder, in the order the file system returns them,
+// "." and ".." included, nothing filtered. Closed when destroyed.
+class FolderListing {
+ public:
+  // folder ends with the path delimiter.
+  explicit FolderListing(const std::u16string& folder);
+  ~FolderListing();
+  FolderListing(const FolderListing&) = delete;
+  FolderListing& operator=(const FolderListing&) = delete;
+
+  // False when the folder is missing, is not a folder or may not be read.
+  bool IsOpen() const;
+  // The listed folder's identity; empty when the system does not tell.
+  std::optional<FolderId> Id() const;
+  // The next entry; false at the end.
+  bool Next(FolderEntry& entry);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace platform
 

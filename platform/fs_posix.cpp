@@ -1,5 +1,7 @@
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -59,6 +61,71 @@ int DirectoryEntryError(const std::u16string& path) {
   if (!S_ISDIR(st.st_mode)) return 267;
   if (access(native.c_str(), X_OK) != 0) return errno == EACCES ? 5 : 3;
   return 0;
+}
+
+struct FolderListing::State {
+  DIR* dir = nullptr;
+  FolderId id;
+};
+
+FolderListing::FolderListing(const std::u16string& folder) : state_(std::make_unique<State>()) {
+  state_->dir = opendir(ToUtf8(folder).c_str());
+  struct stat st {};
+  if (state_->dir && fstat(dirfd(state_->dir), &st) == 0)
+    state_->id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+FolderListing::~FolderListing() {
+  if (state_->dir) closedir(state_->dir);
+}
+
+bool FolderListing::IsOpen() const { return state_->dir != nullptr; }
+
+std::optional<FolderId> FolderListing::Id() const {
+  if (!state_->dir) return std::nullopt;
+  return state_->id;
+}
+
+namespace {
+
+// Most names are ASCII: copy them without decoding.
+void AssignName(std::u16string& to, const char* name) {
+  to.clear();
+  for (const char* p = name; *p; ++p) {
+    if (static_cast<unsigned char>(*p) >= 0x80) {
+      to = FromUtf8(name);
+      return;
+    }
+    to += static_cast<char16_t>(*p);
+  }
+}
+
+}  // namespace
+
+bool FolderListing::Next(FolderEntry& entry) {
+  if (!state_->dir) return false;
+  const int fd = dirfd(state_->dir);
+  while (const dirent* d = readdir(state_->dir)) {
+    entry.isFolder = false;
+    entry.size = 0;
+    if (d->d_type == DT_DIR) {
+      entry.isFolder = true;  // a folder's own size is never counted
+    } else {
+      struct stat st {};
+      if (fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // vanished meanwhile
+      if (S_ISLNK(st.st_mode)) {
+        // A link to a folder is listed as a folder, as on Windows.
+        struct stat target {};
+        entry.isFolder = fstatat(fd, d->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+      } else {
+        entry.isFolder = S_ISDIR(st.st_mode);
+      }
+      if (!entry.isFolder) entry.size = static_cast<int64_t>(st.st_size);
+    }
+    AssignName(entry.name, d->d_name);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace platform

@@ -75,4 +75,45 @@ int DirectoryEntryError(const std::u16string& path) {
   return 0;
 }
 
+struct FolderListing::State {
+  HANDLE find = INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAW data{};
+  bool pending = false;  // data holds an entry not yet handed out
+  std::optional<FolderId> id;
+};
+
+FolderListing::FolderListing(const std::u16string& folder) : state_(std::make_unique<State>()) {
+  state_->find = FindFirstFileW(W(folder + u"*.*"), &state_->data);
+  if (state_->find == INVALID_HANDLE_VALUE) return;
+  state_->pending = true;
+  // Opening the folder itself resolves junctions and links to their target.
+  HANDLE h = CreateFileW(W(folder), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileInformationByHandle(h, &info))
+    state_->id = FolderId{info.dwVolumeSerialNumber,
+                          (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+  CloseHandle(h);
+}
+
+FolderListing::~FolderListing() {
+  if (state_->find != INVALID_HANDLE_VALUE) FindClose(state_->find);
+}
+
+bool FolderListing::IsOpen() const { return state_->find != INVALID_HANDLE_VALUE; }
+
+std::optional<FolderId> FolderListing::Id() const { return state_->id; }
+
+bool FolderListing::Next(FolderEntry& entry) {
+  if (state_->find == INVALID_HANDLE_VALUE) return false;
+  if (!state_->pending && !FindNextFileW(state_->find, &state_->data)) return false;
+  state_->pending = false;
+  const WIN32_FIND_DATAW& d = state_->data;
+  entry.name.assign(reinterpret_cast<const char16_t*>(d.cFileName));
+  entry.isFolder = (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry.size = entry.isFolder ? 0 : static_cast<int64_t>((uint64_t{d.nFileSizeHigh} << 32) | d.nFileSizeLow);
+  return true;
+}
+
 }  // namespace platform

@@ -10,18 +10,8 @@
 
 namespace fs = std::filesystem;
 using testsupport::TempDir;
+using testsupport::TryLink;
 using testsupport::U;
-
-namespace {
-
-// Links need privileges on Windows; Wine grants them.
-bool TryLink(const fs::path& target, const fs::path& link) {
-  std::error_code ec;
-  fs::create_directory_symlink(target, link, ec);
-  return !ec;
-}
-
-}  // namespace
 
 TEST(DirectoryExists, Table) {
   TempDir t;

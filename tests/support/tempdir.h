@@ -1,4 +1,4 @@
-// Test helpers: a temporary folder removed at the end, and conversions.
+// Test helpers: a temporary folder removed at the end, files, links and conversions.
 #pragma once
 
 #include <filesystem>
@@ -36,6 +36,14 @@ class TempDir {
 inline void WriteFile(const fs::path& p, const std::string& content) {
   fs::create_directories(p.parent_path());
   std::ofstream(p, std::ios::binary) << content;
+}
+
+// A link to a folder; false when the system refuses (links need privileges
+// on Windows; Wine grants them).
+inline bool TryLink(const fs::path& target, const fs::path& link) {
+  std::error_code ec;
+  fs::create_directory_symlink(target, link, ec);
+  return !ec;
 }
 
 inline std::string ReadFile(const fs::path& p) {

@@ -1,0 +1,41 @@
+#include "funcoes/funcoes.h"
+#include "platform/proclist.h"
+#include "platform/text.h"
+
+namespace {
+
+// The text after the last delimiter or drive colon; the whole text without one.
+WideString FileNamePart(const WideString& exe) {
+#ifdef _WIN32
+  const auto pos = exe.find_last_of(u"\\:");
+#else
+  const auto pos = exe.find_last_of(u"\\:/");
+#endif
+  return pos == WideString::npos ? exe : exe.substr(pos + 1);
+}
+
+bool Matches(const WideString& exe, const std::vector<WideString>& wanted) {
+  const WideString file = platform::AsciiUpper(FileNamePart(exe));
+  const WideString whole = platform::AsciiUpper(exe);
+  for (const WideString& name : wanted)
+    if (file == name || whole == name) return true;
+  return false;
+}
+
+}  // namespace
+
+int32_t TerminateProcessesByName(const WideString& name) {
+  std::vector<WideString> wanted{platform::AsciiUpper(name)};
+#ifndef _WIN32
+  // Programs here carry no ".exe": "robocopy.exe" also means "robocopy".
+  const WideString& upper = wanted.front();
+  if (upper.size() > 4 && upper.ends_with(u".EXE")) wanted.push_back(upper.substr(0, upper.size() - 4));
+#endif
+  int32_t result = 0;
+  for (const platform::ProcessEntry& process : platform::ListProcesses()) {
+    bool match = false;
+    for (const WideString& exe : process.names) match = match || Matches(exe, wanted);
+    if (match) result = platform::TerminateProcessById(process.id) ? 1 : 0;
+  }
+  return result;
+}

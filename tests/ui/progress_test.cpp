@@ -1,0 +1,214 @@
+// The progress window as laid out, where it appears and who owns it, and what
+// its two buttons do to the window and to running copy processes.
+#include <QAbstractButton>
+#include <QDir>
+#include <QLabel>
+#include <QPointer>
+#include <QTest>
+
+#ifndef _WIN32
+#include <csignal>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+extern char** environ;
+#endif
+
+#include "app/stylemanager.h"
+#include "forms/UFrmRoboCopy.h"
+#include "funcoes/funcoes.h"
+#include "tempdir.h"
+#include "uitest.h"
+
+#ifndef _WIN32
+namespace {
+
+// A process named robocopy that only waits: a copy of sleep under that name.
+class FakeCopy {
+ public:
+  explicit FakeCopy(const testsupport::TempDir& folder) {
+    const std::filesystem::path exe = folder / "robocopy";
+    std::filesystem::copy_file("/bin/sleep", exe, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(exe, std::filesystem::perms::owner_all);
+    const std::string path = exe.string();
+    char* argv[] = {const_cast<char*>("robocopy"), const_cast<char*>("600"), nullptr};
+    if (posix_spawn(&FPid, path.c_str(), nullptr, nullptr, argv, environ) != 0) FPid = 0;
+  }
+  ~FakeCopy() { (void)Finish(); }
+  bool Started() const { return FPid > 0; }
+  // Ends it with SIGTERM and returns the signal it died of: SIGKILL when
+  // something else had ended it already.
+  int Finish() {
+    if (FPid <= 0) return 0;
+    kill(FPid, SIGTERM);
+    int status = 0;
+    waitpid(FPid, &status, 0);
+    FPid = 0;
+    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+
+ private:
+  pid_t FPid = 0;
+};
+
+}  // namespace
+#endif
+
+class ProgressTest : public QObject {
+  Q_OBJECT
+
+  TForm* FMain = nullptr;
+
+  void ShowProgress() {
+    FrmRoboCopy->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FrmRoboCopy));
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(TStyleManager::TrySetStyle("Charcoal Dark Slate", true));
+    Application->MainFormOnTaskBar = true;
+    // A stand-in for the main window: the progress window only needs its place.
+    Application->CreateForm(FMain);
+    FMain->setGeometry(130, 90, 967, 556);
+    FMain->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FMain));
+    QVERIFY(!FrmRoboCopy);
+    Application->CreateForm(FrmRoboCopy);
+    QVERIFY(FrmRoboCopy);
+  }
+  void cleanup() { MirrorRunning = false; }
+
+  void Window() {
+    QCOMPARE(QString(FrmRoboCopy->metaObject()->className()), QString("TFrmRoboCopy"));
+    QCOMPARE(FrmRoboCopy->objectName(), QString("FrmRoboCopy"));
+    QCOMPARE(FrmRoboCopy->windowTitle(), QString("Sincronismo da redundancia de arquivos"));
+    QCOMPARE(FrmRoboCopy->size(), QSize(622, 115));
+    QCOMPARE(FrmRoboCopy->minimumSize(), QSize(622, 115));
+    QCOMPARE(FrmRoboCopy->maximumSize(), QSize(622, 115));
+    const Qt::WindowFlags flags = FrmRoboCopy->windowFlags();
+    QCOMPARE(flags & Qt::WindowType_Mask, Qt::Dialog);
+    QVERIFY(flags & Qt::WindowTitleHint);
+    for (Qt::WindowType icon : {Qt::WindowSystemMenuHint, Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint,
+                                Qt::WindowMaximizeButtonHint, Qt::WindowContextHelpButtonHint})
+      QVERIFY2(!(flags & icon), qPrintable(QString::number(icon, 16)));
+    // Owned by the main window: no taskbar button of its own.
+    QCOMPARE(FrmRoboCopy->parentWidget(), static_cast<QWidget*>(FMain));
+    QVERIFY(!FrmRoboCopy->testAttribute(Qt::WA_DeleteOnClose));
+    QCOMPARE(FrmRoboCopy->font().family(), QString("Tahoma"));
+    QCOMPARE(FrmRoboCopy->font().pixelSize(), 11);
+  }
+
+  void Controls_data() {
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("tab");  // position in the Tab sequence, -1 for none
+    QTest::addColumn<int>("fontPixels");
+    auto row = [](const char* name, const char* cls, QRect g, const char* caption, int tab, int pixels) {
+      QTest::newRow(name) << cls << g << QString::fromUtf8(caption) << tab << pixels;
+    };
+    row("GaugeEspelho", "TGauge", {0, 0, 622, 35}, "", -1, 11);
+    row("LabelProgress", "QLabel", {104, 41, 430, 23}, "Aguarde a conclusão do processo de sincronismo...", -1, 19);
+    row("BtInterromper", "QPushButton", {14, 70, 297, 41}, "Interromper Processo", 0, 11);
+    row("Button2", "QPushButton", {317, 70, 297, 41}, "Fechar", 1, 11);
+  }
+  void Controls() {
+    QFETCH(QString, className);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, caption);
+    QFETCH(int, tab);
+    QFETCH(int, fontPixels);
+    const QString name = QTest::currentDataTag();
+    auto* w = FrmRoboCopy->findChild<QWidget*>(name);
+    QVERIFY2(w, qPrintable(name));
+    QCOMPARE(QString(w->metaObject()->className()), className);
+    QCOMPARE(w->parentWidget(), static_cast<QWidget*>(FrmRoboCopy));
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+      QCOMPARE(label->text(), caption);
+      // Sized to its one line, whatever the font measures, so all of it is seen.
+      QCOMPARE(label->pos(), geometry.topLeft());
+      QCOMPARE(label->size(), label->sizeHint());
+      QVERIFY(label->geometry().right() < FrmRoboCopy->width());
+    } else {
+      QCOMPARE(w->geometry(), geometry);
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) QCOMPARE(button->text(), caption);
+    QStringList sequence;
+    for (QWidget* next = FrmRoboCopy->BtInterromper; sequence.size() < 10; next = next->nextInFocusChain())
+      if (next->focusPolicy() & Qt::TabFocus) sequence << next->objectName();
+    QCOMPARE(sequence.indexOf(name), tab);
+    QCOMPARE(w->font().family(), QString("Tahoma"));
+    QCOMPARE(w->font().pixelSize(), fontPixels);
+  }
+
+  void Gauge() {
+    const TGauge* g = FrmRoboCopy->GaugeEspelho;
+    QCOMPARE(g->Kind(), gkVerticalBar);
+    QCOMPARE(g->BackColor(), QColor(16, 18, 20));
+    QCOMPARE(g->ForeColor(), QColor(Qt::black));
+    QVERIFY(g->ShowText());
+    QCOMPARE(g->MinValue(), 0);
+    QCOMPARE(g->MaxValue(), 100);
+    QCOMPARE(g->Progress(), 33);
+    QCOMPARE(g->PercentDone(), 33);
+  }
+
+  // Over the main window's centre at every showing, also after the main window moved.
+  void CentredOverMainWindow() {
+    for (QPoint place : {QPoint(130, 90), QPoint(40, 300)}) {
+      FMain->move(place);
+      ShowProgress();
+      QCOMPARE(FrmRoboCopy->frameGeometry().center(), FMain->frameGeometry().center());
+      FrmRoboCopy->close();
+    }
+  }
+
+  void Screenshot() {
+    ShowProgress();
+    const QString folder = qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath());
+    const QString path = QDir(folder).filePath("tarnvel-progress-window.png");
+    QVERIFY(FrmRoboCopy->grab().save(path));
+    qInfo("progress window screenshot: %s", qPrintable(path));
+    FrmRoboCopy->close();
+  }
+
+#ifndef _WIN32
+  void Buttons_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<int>("endedBy");  // the signal the copy process died of
+    QTest::newRow("Interromper, no run") << "BtInterromper" << false << int(SIGTERM);
+    QTest::newRow("Interromper, during a run") << "BtInterromper" << true << int(SIGKILL);
+    QTest::newRow("Fechar, no run") << "Button2" << false << int(SIGTERM);
+    QTest::newRow("Fechar, during a run") << "Button2" << true << int(SIGTERM);
+  }
+  // Either button hides the window, which lives on; only "Interromper
+  // Processo" during a run ends the copy. The run itself is left to the runner.
+  void Buttons() {
+    QFETCH(QString, button);
+    QFETCH(bool, running);
+    QFETCH(int, endedBy);
+    testsupport::TempDir folder;
+    FakeCopy copy(folder);
+    QVERIFY(copy.Started());
+    FrmRoboCopy->GaugeEspelho->SetProgress(57);
+    ShowProgress();
+    MirrorRunning = running;
+    QPointer<TFrmRoboCopy> window = FrmRoboCopy;
+
+    QTest::mouseClick(FrmRoboCopy->findChild<QPushButton*>(button), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    QVERIFY(window);
+    QVERIFY(!FrmRoboCopy->isVisible());
+    QCOMPARE(MirrorRunning, running);
+    QCOMPARE(FrmRoboCopy->GaugeEspelho->Progress(), 57);
+    QCOMPARE(copy.Finish(), endedBy);
+    QVERIFY(ShownBoxes.empty());
+  }
+#endif
+};
+
+TARNVEL_UI_TEST_MAIN(ProgressTest)
+#include "progress_test.moc"
