@@ -6,6 +6,7 @@
 #include <QScreen>
 
 #include "funcoes/exceptions.h"
+#include "funcoes/mainthread.h"
 #include "platform/shell.h"
 
 TApplication* Application = nullptr;
@@ -31,6 +32,7 @@ TApplication::~TApplication() {
   FForms.clear();
   FQtApp.reset();
   if (FComInitialized) platform::ComUninitialize();
+  SetWakeMainThread(nullptr);
   if (Application == this) Application = nullptr;
 }
 
@@ -42,6 +44,12 @@ void TApplication::Initialize() {
   // family keeps captions inside the controls sized for them.
   QFont::insertSubstitution(QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"));
   QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
+  // A worker that queued a call for the main thread wakes the event loop, which
+  // then runs the queue between two events.
+  SetWakeMainThread([] {
+    if (QCoreApplication* app = QCoreApplication::instance())
+      QMetaObject::invokeMethod(app, [] { CheckSynchronize(0); }, Qt::QueuedConnection);
+  });
 }
 
 // Not Qt's display name: that would be appended to other windows' captions.
@@ -80,8 +88,8 @@ void TApplication::ProcessMessages() {
   // The handlers run here end at their own boundary (ConnectHandler); nothing
   // they raise comes out of this call.
   QCoreApplication::processEvents(QEventLoop::AllEvents);
-  // The calls that worker threads queue for the main thread are to be run
-  // here as well, after the toolkit's events.
+  // And the calls that worker threads have queued for the main thread.
+  CheckSynchronize(0);
 }
 
 void TApplication::Terminate() {

@@ -57,7 +57,9 @@ std::uint32_t NotifyFilterFor(TChangeTypes changes);
 
 class TFolderMon;
 using TFolderChangeEvent = std::function<void(TFolderMon* Sender, TFolderItemInfo AFolderItem)>;
-using TNotifyEvent = std::function<void(TFolderMon* Sender)>;
+// The handler that takes only the sender, for OnActivated and OnDeactivated. Its
+// own name: the window toolkit's TNotifyEvent takes a toolkit object.
+using TFolderMonNotifyEvent = std::function<void(TFolderMon* Sender)>;
 
 // What a monitor and its worker share. The worker holds it for as long as it
 // runs, so it never has to read the monitor itself, which may be gone.
@@ -113,10 +115,10 @@ class TFolderMon {
   void SetMonitorSubFolders(bool value);
   const TFolderChangeEvent& OnFolderChange() const { return FOnFOlderChange; }
   void SetOnFolderChange(TFolderChangeEvent handler) { FOnFOlderChange = std::move(handler); }
-  const TNotifyEvent& OnActivated() const { return FOnActivated; }
-  void SetOnActivated(TNotifyEvent handler) { FOnActivated = std::move(handler); }
-  const TNotifyEvent& OnDeactivated() const { return FOnDeactivated; }
-  void SetOnDeactivated(TNotifyEvent handler) { FOnDeactivated = std::move(handler); }
+  const TFolderMonNotifyEvent& OnActivated() const { return FOnActivated; }
+  void SetOnActivated(TFolderMonNotifyEvent handler) { FOnActivated = std::move(handler); }
+  const TFolderMonNotifyEvent& OnDeactivated() const { return FOnDeactivated; }
+  void SetOnDeactivated(TFolderMonNotifyEvent handler) { FOnDeactivated = std::move(handler); }
 
  private:
   WideString FFolder;
@@ -124,6 +126,6 @@ class TFolderMon {
   TChangeTypes FMonitoredChanges;
   bool FMonitorSubFolders = false;
   TFolderChangeEvent FOnFOlderChange;
-  TNotifyEvent FOnDeactivated;
-  TNotifyEvent FOnActivated;
+  TFolderMonNotifyEvent FOnDeactivated;
+  TFolderMonNotifyEvent FOnActivated;
 };

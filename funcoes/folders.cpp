@@ -36,6 +36,8 @@ bool DirectoryExists(const WideString& path) {
   return !path.empty() && platform::PathIsDirectory(path);
 }
 
+bool FileExists(const WideString& path) { return !path.empty() && platform::PathIsFile(path); }
+
 bool ForceDirectories(const WideString& path) {
   if (path.empty()) throw EInOutError("Unable to create directory", 0);
   const WideString dir = WithoutTrailingDelimiters(path);

@@ -30,6 +30,8 @@ bool SettingAsBoolean(const WideString& text, bool defaultValue);
 
 bool DirectoryExists(const WideString& path);
 bool ForceDirectories(const WideString& path);
+// An existing file; folders and links to folders do not count.
+bool FileExists(const WideString& path);
 
 // The drive of a full path: "C:" for "C:\dir", "\\server\share" for a network
 // path; empty when the path has none, and always on POSIX, whose one root has no drive.

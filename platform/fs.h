@@ -13,6 +13,9 @@ namespace platform {
 // true when the system refuses to tell for any other reason.
 bool PathIsDirectory(const std::u16string& path);
 
+// True for an existing entry that is not a folder (a link counts by its target).
+bool PathIsFile(const std::u16string& path);
+
 // Creates one folder whose parent exists. False when the system refuses.
 bool MakeDirectory(const std::u16string& path);
 

@@ -26,6 +26,11 @@ bool PathIsDirectory(const std::u16string& path) {
   }
 }
 
+bool PathIsFile(const std::u16string& path) {
+  struct stat st {};
+  return stat(ToUtf8(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 bool MakeDirectory(const std::u16string& path) {
   return mkdir(ToUtf8(path).c_str(), 0777) == 0;
 }

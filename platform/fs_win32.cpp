@@ -38,6 +38,17 @@ bool PathIsDirectory(const std::u16string& path) {
   return true;
 }
 
+bool PathIsFile(const std::u16string& path) {
+  // Follows a link to its target, as a file's link counts as that file.
+  HANDLE h = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool ok = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  return ok && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool MakeDirectory(const std::u16string& path) { return CreateDirectoryW(W(path), nullptr) != 0; }
 
 std::u16string ResolvedPath(const std::u16string& path) {

@@ -94,3 +94,26 @@ TEST(EOSError, Message) {
             std::string("System Error.  Code: 2.") + LineBreak + "The system cannot find the file specified.");
   EXPECT_STREQ(EOSError(0, "").what(), "A call to an OS function failed");
 }
+
+TEST(FileExists, Table) {
+  TempDir t;
+  fs::create_directories(t / "folder");
+  testsupport::WriteFile(t / "clip.mxf", "x");
+  std::vector<std::pair<std::u16string, bool>> cases = {
+      {U(t / "clip.mxf"), true},
+      {U(t / "folder"), false},
+      {U(t / "missing.mxf"), false},
+      {U(t / "folder" / "missing.mxf"), false},
+      {u"", false},
+  };
+  std::error_code ec;
+  fs::create_symlink(t / "clip.mxf", t / "clip-link.mxf", ec);
+  if (!ec && testsupport::TryLink(t / "folder", t / "folder-link")) {
+    cases.push_back({U(t / "clip-link.mxf"), true});
+    cases.push_back({U(t / "folder-link"), false});
+  }
+  for (const auto& [path, expected] : cases) {
+    SCOPED_TRACE(fs::path(path).string());
+    EXPECT_EQ(FileExists(path), expected);
+  }
+}
