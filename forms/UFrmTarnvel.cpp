@@ -146,6 +146,8 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
   ConnectHandler(BtRaizOrigem, &QPushButton::clicked, this, &TFrmTarnvel::BtRaizOrigemClick);
   ConnectHandler(BtRaizDestino, &QPushButton::clicked, this, &TFrmTarnvel::BtRaizDestinoClick);
   ConnectHandler(BtRefresh, &QPushButton::clicked, this, &TFrmTarnvel::BtRefreshClick);
+  // Runs on every change of the state, by a click or by code, and only then.
+  ConnectHandler(CHKHotFolderOrigem, &QCheckBox::toggled, this, &TFrmTarnvel::CHKHotFolderOrigemClick);
 
   // Centred on the primary screen.
   if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -163,6 +165,8 @@ void TFrmTarnvel::FormShow(QObject*) {
   if (DestinationRoot.empty()) DestinationRoot = FirstDestination;
   if (!DirectoryExists(DestinationRoot)) ForceDirectories(DestinationRoot);
   DirectoryListBoxdestino->SetDirectory(Q(DestinationRoot));
+  // A first start, with nothing stored, watches the source.
+  CHKHotFolderOrigem->setChecked(SettingAsBoolean(SettingValue(u"ler", u"AutoCheck", u""), true));
 }
 
 void TFrmTarnvel::DirectoryListOrigemChange(QObject*) {
@@ -228,4 +232,36 @@ void TFrmTarnvel::PickRoot(WideString& root, const WideString& pickedName, const
 void TFrmTarnvel::BtRefreshClick(QObject*) {
   FileListBoxDestino->Update();
   FileListBoxOrigem->Update();
+}
+
+void TFrmTarnvel::CHKHotFolderOrigemClick(QObject*) {
+  const bool ticked = CHKHotFolderOrigem->isChecked();
+  SettingValue(u"escrever", u"AutoCheck", ticked ? u"-1" : u"0");
+  if (!ticked) {
+    // Destroying the monitor deactivates it; the next tick makes a new one.
+    FFolderMon.reset();
+    return;
+  }
+  if (!FFolderMon) {
+    FFolderMon = std::make_unique<TFolderMon>();
+    FFolderMon->SetOnActivated([](TFolderMon*) {});
+    FFolderMon->SetOnDeactivated([](TFolderMon*) {});
+    FFolderMon->SetOnFolderChange(
+        [this](TFolderMon* Sender, TFolderItemInfo AFolderItem) { FolderChanged(Sender, AFolderItem); });
+  }
+  if (FFolderMon->IsActive()) FFolderMon->Deactivate();
+  FFolderMon->SetFolder(SourceRoot);
+  FFolderMon->SetMonitoredChanges({ctFileName, ctDirName, ctSize, ctLastWriteTime, ctLastAccessTime});
+  FFolderMon->SetMonitorSubFolders(true);
+  FFolderMon->Activate();
+}
+
+// Runs on the main thread while the monitor's worker waits for it. What it
+// raises ends that worker and is shown to nobody.
+void TFrmTarnvel::FolderChanged(TFolderMon*, TFolderItemInfo AFolderItem) {
+  const WideString path = W(FileListBoxOrigem->Directory()) + PathDelim + AFolderItem.Name;
+  if (FileExists(path)) BtCopiarClick(nullptr);
+  DirectoryListOrigem->SetDirectory(Q(SourceRoot));
+  FileListBoxOrigem->Update();
+  FileListBoxDestino->Update();
 }

@@ -6,9 +6,11 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <memory>
 
 #include "controls/directorylistbox.h"
 #include "controls/filelistbox.h"
+#include "folder_monitor/FolderMon.h"
 #include "forms/form.h"
 #include "funcoes/funcoes.h"
 
@@ -42,7 +44,15 @@ class TFrmTarnvel : public TForm {
   void BtRaizDestinoClick(QObject* Sender);
   void BtRefreshClick(QObject* Sender);
 
+  // Hot folder: watch the source and mirror whenever a file lands in it.
+  void CHKHotFolderOrigemClick(QObject* Sender);
+  void FolderChanged(TFolderMon* Sender, TFolderItemInfo AFolderItem);
+  // The hot folder's monitor, or none while the box is unticked.
+  const TFolderMon* FolderMon() const { return FFolderMon.get(); }
+
  private:
+  std::unique_ptr<TFolderMon> FFolderMon;
+
   // A "Raiz" button's work for one side: root is that side's global.
   void PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName, TDirectoryListBox* tree,
                 TFileListBox* files);

@@ -145,6 +145,7 @@ class FoldersTest : public QObject {
 
   void init() {
     FSettings = std::make_unique<testsupport::IsolatedSettings>();
+    Store(u"AutoCheck", "0");  // the hot folder has tests of its own
     FTemp = std::make_unique<TempDir>();
     S0 = N(*FTemp / "origem");
     D0 = N(*FTemp / "destino");

@@ -49,6 +49,7 @@ class LayoutTest : public QObject {
     // Both folders remembered as the current one: showing the window moves
     // neither tree, so the layout stays as created.
     FSettings = std::make_unique<testsupport::IsolatedSettings>();
+    SettingValue(u"escrever", u"AutoCheck", u"0");
     for (const char16_t* name : {u"storage_Origem", u"storage_Destino"})
       SettingValue(u"escrever", name, QDir::toNativeSeparators(QDir::currentPath()).toStdU16String());
     QVERIFY(TStyleManager::TrySetStyle("Charcoal Dark Slate", true));

@@ -69,6 +69,7 @@ class StartupTest : public QObject {
 };
 
 int main(int argc, char** argv) {
+  QuietSettings settings;
   TApplication application(argc, argv);
   application.SetPresenter(std::make_unique<RecordingPresenter>(&ShownBoxes));
   StartUp();

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "app/application.h"
+#include "funcoes/funcoes.h"
+#include "isolated_settings.h"
 
 struct ShownBox {
   QMessageBox::Icon Icon;
@@ -28,8 +30,17 @@ class RecordingPresenter : public TMessagePresenter {
 // The boxes shown while a test runs; cleared by each test that reads it.
 inline std::vector<ShownBox> ShownBoxes;
 
+// A settings store of the test program's own, never the user's, in which the
+// hot folder starts off: a shown main window then watches nothing unless a
+// test asks for it.
+struct QuietSettings {
+  testsupport::IsolatedSettings Store;
+  QuietSettings() { SettingValue(u"escrever", u"AutoCheck", u"0"); }
+};
+
 #define TARNVEL_UI_TEST_MAIN(TestClass)                                        \
   int main(int argc, char** argv) {                                            \
+    QuietSettings settings;                                                    \
     TApplication app(argc, argv);                                              \
     app.Initialize();                                                          \
     app.SetTitle(QStringLiteral("Tarnvel KESTRO"));                            \
