@@ -41,6 +41,11 @@ class TFrmTarnvel : public TForm {
   void BtRaizOrigemClick(QObject* Sender);
   void BtRaizDestinoClick(QObject* Sender);
   void BtRefreshClick(QObject* Sender);
+  // The sync command: mirrors the source folder into the destination folder
+  // while the progress window shows how far the copy has got.
+  void BtCopiarClick(QObject* Sender);
+  // Ends every copy process when the window closes during a mirror.
+  void FormClose(QObject* Sender);
 
  private:
   // A "Raiz" button's work for one side: root is that side's global.
@@ -49,3 +54,10 @@ class TFrmTarnvel : public TForm {
 };
 
 extern TFrmTarnvel* FrmTarnvel;
+
+// Runs one mirror with the command line and returns when the copy has ended.
+// Returns at once, showing nothing, while a mirror runs or when either root is
+// not an existing folder; with a notice when the two roots overlap. Raises
+// EOSError when the copy program cannot be started. The progress window
+// (FrmRoboCopy) must exist.
+void RunMirror(const WideString& commandLine);
