@@ -4,7 +4,8 @@
 //   self.txt  the full path of its own executable,
 //   fds.txt   (POSIX) each open descriptor and what it refers to,
 //   starts.txt one line more for each start,
-// then waits while a file named "hold" exists there, and exits 0. With
+// then waits while a file named "hold" exists there, adds a line to ends.txt
+// and exits 0. With
 // TARNVEL_TEST_CHILD_FOLDER set, that folder takes the records and the hold
 // file instead, so that the destination holds only what a test puts there.
 #include <chrono>
@@ -51,6 +52,7 @@ int Run(const std::vector<fs::path>& args, const fs::path& self) {
   std::ofstream(folder / "self.txt", std::ios::binary) << reinterpret_cast<const char*>(self.u8string().c_str());
   std::ofstream(folder / "starts.txt", std::ios::binary | std::ios::app) << "started\n";
   while (fs::exists(folder / "hold")) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::ofstream(folder / "ends.txt", std::ios::binary | std::ios::app) << "ended\n";
   return 0;
 }
 
