@@ -5,7 +5,10 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <random>
+#include <set>
+#include <tuple>
 
 #include "mirror_support.h"
 #include "tempdir.h"
@@ -186,25 +189,49 @@ TEST(MirrorDifferential, SameTreesAsRsync) {
     for (int i = 0; i < kCases; ++i) seeds.push_back(base + i);
     std::cout << "seeds " << seeds.front() << " to " << seeds.back() << "\n";
   }
+  // The cases are laid out side by side, grouped by their options, so that one
+  // rsync run serves a whole group; our tool runs once per case.
+  TempDir dir;
+  struct Case {
+    std::uint64_t seed;
+    Options options;
+    fs::path src, ours, theirs;
+  };
+  std::vector<Case> cases;
+  std::map<std::tuple<bool, bool, bool>, fs::path> groups;
   for (std::uint64_t seed : seeds) {
-    TempDir dir;
-    const fs::path src = dir / "src", ours = dir / "ours", theirs = dir / "rsync";
-    const Generator generated(seed, src, {ours, theirs});
-    const Options& o = generated.options();
-    const std::string what = "seed " + std::to_string(seed) + " (MIRROR_SEED=" + std::to_string(seed) +
+    const std::string name = "case" + std::to_string(seed);
+    const fs::path scratch = dir / "generating";
+    const Generator generated(seed, scratch / "src", {scratch / "ours", scratch / "rsync"});
+    const Options o = generated.options();
+    const fs::path group = dir / ("group" + std::to_string(o.preserve) + std::to_string(o.fatTimes) +
+                                  std::to_string(o.skipHidden));
+    groups[{o.preserve, o.fatTimes, o.skipHidden}] = group;
+    Case c{seed, o, group / "src" / name, group / "ours" / name, group / "rsync" / name};
+    for (const char* side : {"src", "ours", "rsync"}) {
+      fs::create_directories(group / side);
+      if (fs::exists(scratch / side)) fs::rename(scratch / side, group / side / name);
+    }
+    cases.push_back(c);
+  }
+  for (const auto& [key, group] : groups) {
+    const Options o{std::get<0>(key), std::get<1>(key), std::get<2>(key)};
+    const mirrortest::Outcome rsync = mirrortest::Run("rsync", RsyncArgs(group / "src", group / "rsync", o), dir / "rsync-log");
+    ASSERT_TRUE(rsync.exitCode == 0 || rsync.exitCode == 23) << rsync.err;
+  }
+  for (const Case& c : cases) {
+    const Options& o = c.options;
+    const std::string what = "seed " + std::to_string(c.seed) + " (MIRROR_SEED=" + std::to_string(c.seed) +
                              "; preserve " + std::to_string(o.preserve) + ", /FFT " + std::to_string(o.fatTimes) +
                              ", /XA:H " + std::to_string(o.skipHidden) + ")";
-    const mirrortest::Outcome rsync = mirrortest::Run("rsync", RsyncArgs(src, theirs, o), dir / "rsync-log");
-    ASSERT_TRUE(rsync.exitCode == 0 || rsync.exitCode == 23) << what << "\n" << rsync.err;
-    const mirrortest::Outcome first = mirrortest::RunMirror(OurArgs(src, ours, o), dir / "log");
+    const mirrortest::Outcome first = mirrortest::RunMirror(OurArgs(c.src, c.ours, o), dir / "log");
     ASSERT_EQ(first.exitCode & ~(1 | 2), 0) << what << "\n" << first.err;
-    const auto picture = mirrortest::Picture(ours);
-    ASSERT_EQ(picture, mirrortest::Picture(theirs))
-        << what << "\n" << mirrortest::Describe(picture, mirrortest::Picture(theirs));
+    const auto picture = mirrortest::Picture(c.ours), expected = mirrortest::Picture(c.theirs);
+    ASSERT_EQ(picture, expected) << what << "\n" << mirrortest::Describe(picture, expected);
     // A second run finds nothing to copy and changes nothing.
-    const mirrortest::Outcome second = mirrortest::RunMirror(OurArgs(src, ours, o), dir / "log");
+    const mirrortest::Outcome second = mirrortest::RunMirror(OurArgs(c.src, c.ours, o), dir / "log");
     ASSERT_EQ(second.exitCode & ~2, 0) << what << "\n" << second.err;
-    ASSERT_EQ(mirrortest::Picture(ours), picture) << what;
+    ASSERT_EQ(mirrortest::Picture(c.ours), picture) << what;
   }
 }
 
