@@ -156,6 +156,19 @@ TEST(MirrorBehaviour, LeftoversOfStoppedCopiesAreRemoved) {
   }
 }
 
+TEST(MirrorBehaviour, MissingDestinationIsCreatedWithItsParents) {
+  Trees t;
+  WriteFile(t.source / "empty" / ".keep", "");
+  WriteFile(t.source / "a.txt", "a");
+  const fs::path destination = t.dir / "new" / "deeper";
+  const mirrortest::Outcome o =
+      mirrortest::RunMirror(mirrortest::ProgramArgs(t.source, destination, false), t.logs / "run");
+  EXPECT_EQ(o.exitCode, 1) << o.err;
+  EXPECT_EQ(ReadFile(destination / "a.txt"), "a");
+  EXPECT_TRUE(fs::is_directory(destination / "empty"));  // empty of what is copied, made all the same
+  EXPECT_FALSE(fs::exists(destination / "empty" / ".keep"));
+}
+
 TEST(MirrorBehaviour, ExitBitsAndSummary) {
   Trees t;
   WriteFile(t.source / "a.txt", "abc");
