@@ -20,7 +20,8 @@ rsync_args=(-r --times --delete --modify-window=2 "--exclude=[\$][rR][eE][cC][yY
             "--exclude=[bB][oO][oO][tT]/" "--exclude=[rR][eE][cC][yY][cC][lL][eE][rR]/"
             "--exclude=[sS][yY][sS][tT][eE][mM] [vV][oO][lL][uU][mM][eE] [iI][nN][fF][oO][rR][mM][aA][tT][iI][oO][nN]/"
             "--include=*.[eE][xX][eE]/" "--exclude=*.[eE][xX][eE]" "--include=.*/" "--exclude=.*")
-ours() { printf '%q ' "$tool" "$1/" "$2/" "${tail_args[@]}"; }
+# robocopy's exit bits below 8 mean success.
+ours() { printf '%q ' "$tool" "$1/" "$2/" "${tail_args[@]}"; printf '; [ $? -lt 8 ]'; }
 theirs() { printf '%q ' rsync "${rsync_args[@]}" "$1/" "$2/"; }
 
 echo "generating 100,000 files of 0-2 KiB in 200 folders"
@@ -38,7 +39,7 @@ find small -type f | shuf -n 1000 --random-source=<(yes) > touched.list
 
 bench() {  # name, then hyperfine arguments
   local name=$1; shift
-  hyperfine --style basic --runs "$runs" --export-json "$name.json" "$@" >/dev/null
+  hyperfine --show-output --runs "$runs" --export-json "$name.json" "$@" 2>&1 | grep -iE "error|Time|terminated" || true
 }
 bench fresh --prepare 'rm -rf ours theirs' "$(ours small ours)" "$(theirs small theirs)"
 bench noop "$(ours small ours)" "$(theirs small theirs)"

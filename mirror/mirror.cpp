@@ -1,7 +1,9 @@
 #include "mirror/mirror.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <cstdio>
 #include <thread>
 #include <unordered_map>
@@ -10,6 +12,8 @@
 namespace mirror {
 namespace {
 
+constexpr size_t kCopyThreads = 4;
+constexpr size_t kFilesPerThread = 8;  // fewer files per helper are not worth a thread
 constexpr char kTempPrefix[] = ".~robocopy-";
 constexpr char kTempSuffix[] = ".tmp";
 constexpr size_t kTempLength = sizeof kTempPrefix - 1 + 16 + sizeof kTempSuffix - 1;
@@ -123,7 +127,7 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
   // destination is an extra.
   std::unordered_set<std::string_view> wanted;
   wanted.reserve(sourceEntries.size());
-  std::vector<const Entry*> folders;
+  std::vector<const Entry*> folders, copies;
   for (const Entry& e : sourceEntries) {
     if (e.error) {
       Report("Accessing Source File", Join(path, e.name), e.error);
@@ -136,17 +140,18 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
     } else if (e.kind == Kind::File) {
       if (Kept(e)) continue;
       wanted.insert(e.name);
-      CopyFile(source, destination, e, find(e.name), path);
+      CopyFile(destination, e, find(e.name), path, copies);
     }
   }
+  CopyAll(source, destination, copies, path);
   for (const Entry& e : destinationEntries) {
     if (!wanted.contains(e.name)) Extra(destination, e, path);
   }
   for (const Entry* e : folders) MirrorSubfolder(source, destination, *e, find(e->name), path);
 }
 
-void Mirror::CopyFile(const Folder& source, const Folder& destination, const Entry& file,
-                      const Entry* existing, const std::string& path) {
+void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry* existing,
+                      const std::string& path, std::vector<const Entry*>& copies) {
   const std::string target = Join(path, file.name);
   ++summary_.files.total;
   summary_.bytes.total += file.size;
@@ -177,22 +182,43 @@ void Mirror::CopyFile(const Folder& source, const Folder& destination, const Ent
       return;
     }
   }
-  const std::string temp = TemporaryName(file.name, file.size, file.mtimeNs);
-  for (int attempt = 0;; ++attempt) {
-    try {
-      summary_.bytes.copied += destination.CopyIn(source, file.name, temp, options_.restartable);
-      ++summary_.files.copied;
-      return;
-    } catch (const std::system_error& e) {
-      if (attempt >= options_.retries) {
-        Report("Copying File", target, e.code());
-        ++summary_.files.failed;
-        summary_.bytes.failed += file.size;
-        return;
+  copies.push_back(&file);
+}
+
+void Mirror::CopyAll(const Folder& source, const Folder& destination, const std::vector<const Entry*>& files,
+                     const std::string& path) {
+  // Small files cost a few system calls each, mostly waiting on the file
+  // system: several at a time keep it busy.
+  std::atomic<size_t> next{0};
+  std::mutex lock;
+  auto work = [&] {
+    for (size_t i; (i = next++) < files.size();) {
+      const Entry& file = *files[i];
+      const std::string temp = TemporaryName(file.name, file.size, file.mtimeNs);
+      for (int attempt = 0;; ++attempt) {
+        try {
+          const std::int64_t copied = destination.CopyIn(source, file.name, temp, options_.restartable);
+          std::lock_guard<std::mutex> guard(lock);
+          summary_.bytes.copied += copied;
+          ++summary_.files.copied;
+          break;
+        } catch (const std::system_error& e) {
+          if (attempt < options_.retries) {
+            std::this_thread::sleep_for(std::chrono::seconds(options_.waitSeconds));
+            continue;
+          }
+          std::lock_guard<std::mutex> guard(lock);
+          Report("Copying File", Join(path, file.name), e.code());
+          ++summary_.files.failed;
+          summary_.bytes.failed += file.size;
+          break;
+        }
       }
-      std::this_thread::sleep_for(std::chrono::seconds(options_.waitSeconds));
     }
-  }
+  };
+  std::vector<std::jthread> helpers;
+  for (size_t i = 1; i < kCopyThreads && i * kFilesPerThread < files.size(); ++i) helpers.emplace_back(work);
+  work();
 }
 
 void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder,

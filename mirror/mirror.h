@@ -44,8 +44,12 @@ class Mirror {
 
  private:
   void MirrorFolder(const Folder& source, const Folder& destination, const std::string& path);
-  void CopyFile(const Folder& source, const Folder& destination, const Entry& file,
-                const Entry* existing, const std::string& path);
+  // Decides whether `file` needs copying (clearing an entry of the other kind
+  // in the way) and adds it to `copies`.
+  void CopyFile(const Folder& destination, const Entry& file, const Entry* existing, const std::string& path,
+                std::vector<const Entry*>& copies);
+  void CopyAll(const Folder& source, const Folder& destination, const std::vector<const Entry*>& files,
+               const std::string& path);
   void MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder,
                        const Entry* existing, const std::string& path);
   void Extra(const Folder& destination, const Entry& entry, const std::string& path);

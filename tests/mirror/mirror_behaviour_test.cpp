@@ -185,4 +185,15 @@ TEST(MirrorBehaviour, ExitBitsAndSummary) {
   EXPECT_NE(o.out.find("Bytes :         3         0         3"), std::string::npos) << o.out;
 }
 
+TEST(MirrorBehaviour, ManyFilesInOneFolderAreEachCopiedOnce) {
+  Trees t;
+  for (int i = 0; i < 300; ++i) WriteFile(t.source / "many" / ("f" + std::to_string(i)), std::string(i, 'x'));
+  const mirrortest::Outcome o = t.Mirror(false);
+  EXPECT_EQ(o.exitCode, 1) << o.err;
+  // Files: Total 300, Copied 300; Bytes: 0 + 1 + ... + 299.
+  EXPECT_NE(o.out.find("Files :       300       300         0"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("Bytes :     44850     44850         0"), std::string::npos) << o.out;
+  EXPECT_EQ(mirrortest::Picture(t.destination), mirrortest::Picture(t.source));
+}
+
 }  // namespace
