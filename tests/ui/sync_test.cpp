@@ -201,7 +201,7 @@ class SyncTest : public QObject {
     bool returned = false, shownAgain = false, stillRunning = false;
     int startsThen = 0;
     Click([&] {
-      if (returned) return;
+      if (returned || Starts() == 0) return;
       FrmRoboCopy->Button2->click();  // "Fechar": the copy goes on
       FrmTarnvel->BtCopiar->click();
       returned = true;
@@ -227,7 +227,8 @@ class SyncTest : public QObject {
     QFETCH(QString, how);
     bool asked = false;
     Click([&] {
-      if (asked) return;
+      // Named robocopy only once it runs.
+      if (asked || Starts() == 0) return;
       asked = true;
       WriteFile(FDestination / "parcial.mov", "x");
       if (how == "stop button")
