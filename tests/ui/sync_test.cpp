@@ -197,6 +197,31 @@ class SyncTest : public QObject {
     VerifyEnded({"clip.mp4"});
   }
 
+  // A folder pick cancelled during a run empties a global: that side then
+  // measures nothing, and the run goes on to its normal end.
+  void AGlobalEmptiedDuringARun_data() {
+    QTest::addColumn<bool>("source");  // which global is emptied
+    QTest::addColumn<int>("shows");
+    QTest::newRow("source") << true << 100;
+    QTest::newRow("destination") << false << 0;
+  }
+  void AGlobalEmptiedDuringARun() {
+    QFETCH(bool, source);
+    QFETCH(int, shows);
+    WriteFile(FSource / "clip.mp4", std::string(8, 's'));
+    WriteFile(FDestination / "clip.mp4", std::string(4, 'd'));
+    QList<int> seen;
+    Click([&] {
+      const int gauge = FrmRoboCopy->GaugeEspelho->Progress();
+      if (seen.isEmpty() || seen.back() != gauge) seen << gauge;
+      if (gauge == 50) (source ? SourceRoot : DestinationRoot).clear();
+      if (gauge == shows) Release();
+    });
+    QCOMPARE(seen, (QList<int>{50, shows}));
+    QVERIFY(EndedByItself());
+    VerifyEnded({"clip.mp4"});
+  }
+
   void ClickDuringARunStartsNothingAndReturns() {
     bool returned = false, shownAgain = false, stillRunning = false;
     int startsThen = 0;
