@@ -39,7 +39,7 @@ find small -type f | shuf -n 1000 --random-source=<(yes) > touched.list
 
 bench() {  # name, then hyperfine arguments
   local name=$1; shift
-  hyperfine --show-output --runs "$runs" --export-json "$name.json" "$@" 2>&1 | grep -iE "error|Time|terminated" || true
+  hyperfine --show-output --runs "$runs" --export-json "$name.json" "$@" 2>&1 | grep -iE "error|terminated" || true
 }
 bench fresh --prepare 'rm -rf ours theirs' "$(ours small ours)" "$(theirs small theirs)"
 bench noop "$(ours small ours)" "$(theirs small theirs)"
