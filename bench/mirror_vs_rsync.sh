@@ -6,7 +6,7 @@
 # The work folder needs about 5 GiB free and is removed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-tool=$(realpath "${1:-$root/build/native/mirror/robocopy}")
+tool=$(realpath "${1:-$root/build/native/program/robocopy}")
 work=${2:-${TMPDIR:-/tmp}/tarnvel-mirror-bench}
 runs=${RUNS:-5}
 [ -x "$tool" ] || { echo "no robocopy at $tool (build it first)"; exit 1; }
@@ -39,7 +39,7 @@ find small -type f | shuf -n 1000 --random-source=<(yes) > touched.list
 
 bench() {  # name, then hyperfine arguments
   local name=$1; shift
-  hyperfine --show-output --runs "$runs" --export-json "$name.json" "$@" 2>&1 | grep -iE "error|Time|terminated" || true
+  hyperfine --show-output --runs "$runs" --export-json "$name.json" "$@" 2>&1 | grep -iE "error|terminated" || true
 }
 bench fresh --prepare 'rm -rf ours theirs' "$(ours small ours)" "$(theirs small theirs)"
 bench noop "$(ours small ours)" "$(theirs small theirs)"
