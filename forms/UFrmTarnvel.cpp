@@ -6,7 +6,10 @@
 
 #include "app/handlers.h"
 #include "app/stylemanager.h"
+#include "forms/UFrmRoboCopy.h"
 #include "forms/folderpicker.h"
+#include "funcoes/cmdline.h"
+#include "funcoes/runner.h"
 #include "platform/process.h"
 
 TFrmTarnvel* FrmTarnvel = nullptr;
@@ -148,6 +151,8 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
   ConnectHandler(BtRefresh, &QPushButton::clicked, this, &TFrmTarnvel::BtRefreshClick);
   // Runs on every change of the state, by a click or by code, and only then.
   ConnectHandler(CHKHotFolderOrigem, &QCheckBox::toggled, this, &TFrmTarnvel::CHKHotFolderOrigemClick);
+  ConnectHandler(BtCopiar, &QPushButton::clicked, this, &TFrmTarnvel::BtCopiarClick);
+  ConnectHandler(this, &TForm::OnClose, this, &TFrmTarnvel::FormClose);
 
   // Centred on the primary screen.
   if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -264,4 +269,53 @@ void TFrmTarnvel::FolderChanged(TFolderMon*, TFolderItemInfo AFolderItem) {
   DirectoryListOrigem->SetDirectory(Q(SourceRoot));
   FileListBoxOrigem->Update();
   FileListBoxDestino->Update();
+void TFrmTarnvel::BtCopiarClick(QObject*) {
+  const WideString commandLine = MirrorCommandLine(SourceRoot, DestinationRoot, ChkPreserva->isChecked());
+  if (!FrmRoboCopy) Application->CreateForm(FrmRoboCopy);
+  FrmRoboCopy->show();
+  FrmRoboCopy->raise();
+  RunMirror(commandLine);
+}
+
+void TFrmTarnvel::FormClose(QObject*) {
+  // The runner, still pumping messages, sees its copy end and finishes the run.
+  if (MirrorRunning) TerminateProcessesByName(u"robocopy.exe");
+}
+
+namespace {
+
+// A side whose global is empty names no folder and measures nothing.
+int64_t MeasuredSize(const WideString& root) { return root.empty() ? 0 : FolderSize(root, true); }
+
+}  // namespace
+
+void RunMirror(const WideString& commandLine) {
+  if (MirrorRunning) return;
+  if (!DirectoryExists(SourceRoot) || !DirectoryExists(DestinationRoot)) return;
+  // A mirror between overlapping folders would copy the destination into
+  // itself, or purge the source.
+  if (FoldersOverlap(SourceRoot, DestinationRoot)) {
+    ShowMessage(QStringLiteral("Sincronismo não iniciado: a pasta de origem e a pasta de destino são a mesma pasta, "
+                               "ou uma está dentro da outra.\n\nOrigem: %1\nDestino: %2")
+                    .arg(Q(SourceRoot), Q(DestinationRoot)));
+    return;
+  }
+
+  platform::ChildProcess child = StartMirror(commandLine);
+  MirrorRunning = true;
+  // Handlers that run nested in ProcessMessages end at their own boundary,
+  // so nothing here throws and the end steps below are always reached.
+  while (!child.Wait(10)) {
+    // Both roots read afresh: a folder changed meanwhile is measured from now on.
+    const int64_t source = MeasuredSize(SourceRoot);
+    const int64_t destination = MeasuredSize(DestinationRoot);
+    FrmRoboCopy->GaugeEspelho->SetProgress(MirrorPercentage(source, destination));
+    FrmRoboCopy->repaint();
+    Application->ProcessMessages();
+  }
+  child.Close();
+  FrmRoboCopy->GaugeEspelho->SetProgress(0);
+  MirrorRunning = false;
+  FrmRoboCopy->close();
+  FrmTarnvel->FileListBoxDestino->Update();
 }

@@ -43,6 +43,11 @@ class TFrmTarnvel : public TForm {
   void BtRaizOrigemClick(QObject* Sender);
   void BtRaizDestinoClick(QObject* Sender);
   void BtRefreshClick(QObject* Sender);
+  // The sync command: mirrors the source folder into the destination folder
+  // while the progress window shows how far the copy has got.
+  void BtCopiarClick(QObject* Sender);
+  // Ends every copy process when the window closes during a mirror.
+  void FormClose(QObject* Sender);
 
   // Hot folder: watch the source and mirror whenever a file lands in it.
   void CHKHotFolderOrigemClick(QObject* Sender);
@@ -59,3 +64,10 @@ class TFrmTarnvel : public TForm {
 };
 
 extern TFrmTarnvel* FrmTarnvel;
+
+// Runs one mirror with the command line and returns when the copy has ended.
+// Returns at once, showing nothing, while a mirror runs or when either root is
+// not an existing folder; with a notice when the two roots overlap. Raises
+// EOSError when the copy program cannot be started. The progress window
+// (FrmRoboCopy) must exist.
+void RunMirror(const WideString& commandLine);

@@ -1,5 +1,7 @@
 #include "funcoes/runner.h"
 
+#include <cmath>
+
 #include "funcoes/cmdline.h"
 #include "funcoes/exceptions.h"
 #include "platform/fs.h"
@@ -45,6 +47,15 @@ platform::ChildProcess StartMirror(const WideString& commandLine) {
   const WideString program = args.empty() || args[0].empty() ? WideString() : FindProgram(args[0], ProgramSearchFolders());
   if (program.empty()) throw EOSError(2, platform::SystemErrorText(2));
   return platform::StartChild(program, line);
+}
+
+int32_t MirrorPercentage(int64_t source, int64_t destination) {
+  if (destination <= 0) return 0;
+  if (source <= 0) return 100;
+  const double percent = static_cast<double>(destination) / static_cast<double>(source) * 100.0;
+  // Held before converting: a ratio beyond int's range has no int value.
+  if (!(percent < 100.0)) return 100;
+  return static_cast<int32_t>(std::nearbyint(percent));
 }
 
 bool FoldersOverlap(const WideString& a, const WideString& b) {

@@ -2,6 +2,7 @@
 // mirror program, and the check that two folders do not overlap.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "funcoes/funcoes.h"
@@ -24,6 +25,12 @@ WideString FindProgram(const WideString& name, const std::vector<WideString>& fo
 // a missing file) when the program is not found, or the system's error when the
 // start fails. The caller waits on the result and closes it.
 platform::ChildProcess StartMirror(const WideString& commandLine);
+
+// The gauge's percentage for a destination of destination bytes against a
+// source of source bytes: destination / source * 100 to the nearest whole
+// number, halves to the even one, held within 0..100. A source of 0 bytes
+// gives 100 once the destination holds anything, 0 while it holds nothing.
+int32_t MirrorPercentage(int64_t source, int64_t destination);
 
 // True when the two folders, links followed and names compared as the file
 // system compares them, are the same folder or one lies inside the other:

@@ -74,6 +74,8 @@ std::u16string ResolvedPath(const std::u16string& path) {
 
 bool SamePathName(const std::u16string& a, const std::u16string& b) {
   return CompareStringOrdinal(W(a), static_cast<int>(a.size()), W(b), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
 int DirectoryEntryError(const std::u16string& path) {
   const DWORD attributes = GetFileAttributesW(W(path));
   if (attributes == INVALID_FILE_ATTRIBUTES) return static_cast<int>(GetLastError());

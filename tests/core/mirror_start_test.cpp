@@ -12,24 +12,6 @@ namespace {
 
 using namespace testsupport;
 
-// A copy of the stand-in child as robocopy in a folder, removed at the end.
-class PlacedRobocopy {
- public:
-  explicit PlacedRobocopy(const fs::path& folder) : path_(folder / fs::path(platform::ProgramFileName(u"robocopy"))) {
-    fs::copy_file(ChildHelperPath(), path_, fs::copy_options::overwrite_existing);
-  }
-  ~PlacedRobocopy() {
-    std::error_code ec;
-    fs::remove(path_, ec);
-  }
-  PlacedRobocopy(const PlacedRobocopy&) = delete;
-  PlacedRobocopy& operator=(const PlacedRobocopy&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 TEST(StartMirror, RunsRobocopyFromTheOwnFolderWithTheMirrorLine) {
   TempDir tmp;
 #ifdef _WIN32

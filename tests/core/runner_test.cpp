@@ -211,4 +211,28 @@ TEST(FoldersOverlap, SameOrNestedFoldersOverlapSiblingsDoNot) {
   }
 }
 
+TEST(MirrorPercentage, DestinationAgainstSourceRoundedHalfToEvenAndHeldWithinTheGauge) {
+  const struct {
+    int64_t source, destination;
+    int32_t percent;
+  } cases[] = {
+      {8, 1, 12},                  // 12.5: the even neighbour below
+      {8, 3, 38},                  // 37.5: the even neighbour above
+      {8, 4, 50},
+      {8, 16, 100},                // more than the source shows as full
+      {8, 800000000, 100},         // a hundred million times larger
+      {1, INT64_MAX, 100},         // far beyond int's range
+      {3, 2, 67},                  // 66.67
+      {200, 1, 0},                 // 0.5: the even neighbour below
+      {200, 3, 2},                 // 1.5: the even neighbour above
+      {8, 0, 0},                   // nothing copied yet
+      {0, 0, 0},                   // an empty source and an empty destination: no ratio, nothing shown
+      {0, 5, 100},                 // an empty source: the destination holds all of it and more
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.destination) + " of " + std::to_string(c.source));
+    EXPECT_EQ(MirrorPercentage(c.source, c.destination), c.percent);
+  }
+}
+
 }  // namespace

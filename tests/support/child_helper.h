@@ -19,10 +19,35 @@
 
 namespace testsupport {
 
-// The stand-in child, built beside the test programs.
+// The stand-in child, built beside the core test programs; programs built
+// elsewhere are told where it is.
 inline fs::path ChildHelperPath() {
+#ifdef TARNVEL_TEST_CHILD
+  return fs::path(TARNVEL_TEST_CHILD);
+#else
   return fs::path(platform::ExecutableFolder()) / fs::path(platform::ProgramFileName(u"tarnvel_test_child"));
+#endif
 }
+
+// A copy of a program (the stand-in child unless told) as robocopy in a
+// folder, removed at the end.
+class PlacedRobocopy {
+ public:
+  explicit PlacedRobocopy(const fs::path& folder, const fs::path& program = ChildHelperPath())
+      : path_(folder / fs::path(platform::ProgramFileName(u"robocopy"))) {
+    fs::copy_file(program, path_, fs::copy_options::overwrite_existing);
+  }
+  ~PlacedRobocopy() {
+    std::error_code ec;
+    fs::remove(path_, ec);
+  }
+  PlacedRobocopy(const PlacedRobocopy&) = delete;
+  PlacedRobocopy& operator=(const PlacedRobocopy&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
 
 // The lines of a UTF-8 file as UTF-16 strings.
 inline std::vector<std::u16string> ReadLines(const fs::path& p) {

@@ -3,8 +3,13 @@
 //   argv.txt  every argument it received, one per line (UTF-8),
 //   self.txt  the full path of its own executable,
 //   fds.txt   (POSIX) each open descriptor and what it refers to,
-// then waits while a file named "hold" exists there, and exits 0.
+//   starts.txt one line more for each start,
+// then waits while a file named "hold" exists there, adds a line to ends.txt
+// and exits 0. With
+// TARNVEL_TEST_CHILD_FOLDER set, that folder takes the records and the hold
+// file instead, so that the destination holds only what a test puts there.
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -24,7 +29,8 @@ namespace {
 
 int Run(const std::vector<fs::path>& args, const fs::path& self) {
   if (args.size() < 3) return 16;
-  const fs::path folder = args[2];
+  const char* recordFolder = std::getenv("TARNVEL_TEST_CHILD_FOLDER");
+  const fs::path folder = recordFolder && *recordFolder ? fs::path(recordFolder) : args[2];
 #ifndef _WIN32
   // Listed before this program opens anything of its own.
   std::string fds;
@@ -44,7 +50,9 @@ int Run(const std::vector<fs::path>& args, const fs::path& self) {
     for (const auto& arg : args) out << reinterpret_cast<const char*>(arg.u8string().c_str()) << "\n";
   }
   std::ofstream(folder / "self.txt", std::ios::binary) << reinterpret_cast<const char*>(self.u8string().c_str());
+  std::ofstream(folder / "starts.txt", std::ios::binary | std::ios::app) << "started\n";
   while (fs::exists(folder / "hold")) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::ofstream(folder / "ends.txt", std::ios::binary | std::ios::app) << "ended\n";
   return 0;
 }
 

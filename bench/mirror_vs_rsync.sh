@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The mirror tool against rsync (and cp for one large file), each case the
+# median of at least 5 runs with warm caches, printed as a ratio to rsync.
+# Needs: hyperfine rsync python3 coreutils, and a built robocopy.
+#   bench/mirror_vs_rsync.sh [path/to/robocopy] [work folder]
+# The work folder needs about 5 GiB free and is removed at the end.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+tool=$(realpath "${1:-$root/build/native/program/robocopy}")
+work=${2:-${TMPDIR:-/tmp}/tarnvel-mirror-bench}
+runs=${RUNS:-5}
+[ -x "$tool" ] || { echo "no robocopy at $tool (build it first)"; exit 1; }
+rm -rf "$work"; mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# The program's own line, and rsync with the same exclusions.
+tail_args=(/MIR /FFT /Z /XA:H /R:0 /XD '$Recycle.bin' Boot Recycler "System Volume Information" /XF '*.exe')
+rsync_args=(-r --times --delete --modify-window=2 "--exclude=[\$][rR][eE][cC][yY][cC][lL][eE].[bB][iI][nN]/"
+            "--exclude=[bB][oO][oO][tT]/" "--exclude=[rR][eE][cC][yY][cC][lL][eE][rR]/"
+            "--exclude=[sS][yY][sS][tT][eE][mM] [vV][oO][lL][uU][mM][eE] [iI][nN][fF][oO][rR][mM][aA][tT][iI][oO][nN]/"
+            "--include=*.[eE][xX][eE]/" "--exclude=*.[eE][xX][eE]" "--include=.*/" "--exclude=.*")
+# robocopy's exit bits below 8 mean success.
+ours() { printf '%q ' "$tool" "$1/" "$2/" "${tail_args[@]}"; printf '; [ $? -lt 8 ]'; }
+theirs() { printf '%q ' rsync "${rsync_args[@]}" "$1/" "$2/"; }
+
+echo "generating 100,000 files of 0-2 KiB in 200 folders"
+python3 - <<'PY'
+import os, random
+random.seed(1)
+for d in range(200):
+    folder = f"small/folder{d:03}"
+    os.makedirs(folder)
+    for f in range(500):
+        with open(f"{folder}/file{f:03}.dat", "wb") as out:
+            out.write(os.urandom(random.randint(0, 2048)))
+PY
+find small -type f | shuf -n 1000 --random-source=<(yes) > touched.list
+
+bench() {  # name, then hyperfine arguments
+  local name=$1; shift
+  hyperfine --show-output --runs "$runs" --export-json "$name.json" "$@" 2>&1 | grep -iE "error|terminated" || true
+}
+bench fresh --prepare 'rm -rf ours theirs' "$(ours small ours)" "$(theirs small theirs)"
+bench noop "$(ours small ours)" "$(theirs small theirs)"
+bench touched --prepare 'xargs -a touched.list touch' "$(ours small ours)" "$(theirs small theirs)"
+rm -rf ours theirs
+
+echo "generating one 2 GiB file"
+mkdir big && head -c $((2 << 30)) /dev/urandom > big/clip.mov
+bench large --prepare 'rm -rf ours theirs copy; mkdir copy' "$(ours big ours)" "$(theirs big theirs)" \
+  "cp --preserve=timestamps big/clip.mov copy/clip.mov"
+
+python3 - "$tool" <<'PY'
+import json, sys
+print(f"mirror tool {sys.argv[1]} against rsync; medians in seconds")
+for name, what in [("fresh", "fresh mirror, 100,000 small files"), ("noop", "no-op re-mirror"),
+                   ("touched", "after touching 1% of the files"), ("large", "one 2 GiB file")]:
+    results = json.load(open(f"{name}.json"))["results"]
+    ours, rsync = results[0]["median"], results[1]["median"]
+    line = f"{what:34} ours {ours:8.3f}  rsync {rsync:8.3f}  ratio {ours / rsync:5.2f}"
+    if len(results) > 2:
+        line += f"  cp {results[2]['median']:8.3f}  ratio to cp {ours / results[2]['median']:5.2f}"
+    print(line)
+PY

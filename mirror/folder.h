@@ -1,0 +1,74 @@
+// The file system as the mirror sees it: open folders, their entries, and a
+// copy that lands under its final name only when complete. One implementation
+// per OS (folder_posix.cpp, folder_win32.cpp); failures throw std::system_error.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#ifdef _WIN32
+#include <filesystem>
+#endif
+
+namespace mirror {
+
+enum class Kind { File, Folder, Link, Other };
+
+// Tells folders apart even when reached through different links.
+struct Identity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool operator==(const Identity&) const = default;
+};
+
+struct Entry {
+  std::string name;
+  Kind kind = Kind::Other;
+  bool hidden = false;
+  std::int64_t size = 0;
+  std::int64_t mtimeNs = 0;  // modification time, nanoseconds since the epoch
+  Identity id;
+  std::error_code error;  // set when a followed link leads nowhere
+};
+
+class Folder {
+ public:
+  // Follows links. Throws std::system_error (ENOENT, ENOTDIR, ...).
+  static Folder Open(const std::string& path);
+  // Creates the folder and its missing parents.
+  static void Create(const std::string& path);
+
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&&) = delete;
+  ~Folder();
+
+  Identity Id() const;
+  // followLinks: entries reached through a link describe the link's target;
+  // otherwise a link is a Kind::Link entry of its own.
+  std::vector<Entry> List(bool followLinks) const;
+  Folder OpenChild(const std::string& name, bool followLinks) const;
+  void MakeChild(const std::string& name) const;
+
+  // Copies file `name` of `from` here: written to `temp`, given the source's
+  // modification time, then renamed to `name`, replacing what is there.
+  // resume: continue from what `temp` already holds. Returns the bytes copied.
+  std::int64_t CopyIn(const Folder& from, const std::string& name, const std::string& temp,
+                      bool resume) const;
+  // Removes a file or a link (never what it points to).
+  void RemoveFile(const std::string& name) const;
+  // Removes an empty folder; a folder that is not empty throws ENOTEMPTY.
+  void RemoveEmptyFolder(const std::string& name) const;
+
+ private:
+#ifdef _WIN32
+  explicit Folder(std::filesystem::path path) : path_(std::move(path)) {}
+  std::filesystem::path path_;
+#else
+  explicit Folder(int fd) : fd_(fd) {}
+  int fd_;
+#endif
+};
+
+}  // namespace mirror

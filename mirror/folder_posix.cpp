@@ -1,0 +1,210 @@
+#include "mirror/folder.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <utility>
+
+namespace mirror {
+namespace {
+
+[[noreturn]] void Fail(const char* what) { throw std::system_error(errno, std::system_category(), what); }
+
+// Closes a descriptor at the end of a scope.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+Kind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return Kind::File;
+  if (S_ISDIR(mode)) return Kind::Folder;
+  if (S_ISLNK(mode)) return Kind::Link;
+  return Kind::Other;
+}
+
+std::int64_t Nanoseconds(const timespec& t) {
+  return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// The plain read/write loop, for file systems that refuse copy_file_range.
+bool CopyByReading(int in, int out, off_t& offset, off_t size) {
+  std::unique_ptr<char[]> buffer(new char[1 << 20]);
+  while (offset < size) {
+    ssize_t got = ::pread(in, buffer.get(), std::min<off_t>(1 << 20, size - offset), offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;  // the source shrank meanwhile
+    for (ssize_t done = 0; done < got;) {
+      ssize_t put = ::pwrite(out, buffer.get() + done, got - done, offset + done);
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) return false;
+      done += put;
+    }
+    offset += got;
+  }
+  return true;
+}
+
+bool CopyData(int in, int out, off_t& offset, off_t size) {
+  while (offset < size) {
+    // Chunks keep the loop short between checks; the kernel may clone or
+    // copy inside itself.
+    loff_t inOffset = offset, outOffset = offset;
+    ssize_t done = ::copy_file_range(in, &inOffset, out, &outOffset,
+                                     std::min<off_t>(size - offset, off_t{1} << 30), 0);
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0) {
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+          errno == EBADF || errno == EPERM) {
+        return CopyByReading(in, out, offset, size);
+      }
+      return false;
+    }
+    if (done == 0) break;  // the source shrank meanwhile
+    offset += done;
+  }
+  return true;
+}
+
+}  // namespace
+
+Folder Folder::Open(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) Fail("open");
+  return Folder(fd);
+}
+
+void Folder::Create(const std::string& path) {
+  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    std::string part = path.substr(0, end);
+    if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) Fail("mkdir");
+    if (end == std::string::npos) break;
+  }
+}
+
+Folder::Folder(Folder&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+Folder::~Folder() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Identity Folder::Id() const {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) Fail("fstat");
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+std::vector<Entry> Folder::List(bool followLinks) const {
+  int copy = ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (copy < 0) Fail("opendir");
+  DIR* dir = ::fdopendir(copy);
+  if (dir == nullptr) {
+    ::close(copy);
+    Fail("opendir");
+  }
+  std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
+  std::vector<Entry> entries;
+  errno = 0;
+  while (dirent* d = ::readdir(dir)) {
+    const char* n = d->d_name;
+    if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+    Entry& e = entries.emplace_back();
+    e.name = n;
+    e.hidden = n[0] == '.';
+    struct stat st;
+    if (::fstatat(fd_, n, &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+      e.error = std::error_code(errno, std::system_category());
+      // A link that leads nowhere, or an entry removed meanwhile.
+      if (::fstatat(fd_, n, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        entries.pop_back();
+        errno = 0;
+        continue;
+      }
+    }
+    e.kind = KindOf(st.st_mode);
+    e.size = st.st_size;
+    e.mtimeNs = Nanoseconds(st.st_mtim);
+    e.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    errno = 0;
+  }
+  if (errno != 0) Fail("readdir");
+  return entries;
+}
+
+Folder Folder::OpenChild(const std::string& name, bool followLinks) const {
+  int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+  if (fd < 0) Fail("open");
+  return Folder(fd);
+}
+
+void Folder::MakeChild(const std::string& name) const {
+  if (::mkdirat(fd_, name.c_str(), 0777) != 0) Fail("mkdir");
+}
+
+std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp,
+                            bool resume) const {
+  Fd in(::openat(from.fd_, name.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) Fail("open source");
+  struct stat st;
+  if (::fstat(in.get(), &st) != 0) Fail("fstat source");
+  const mode_t mode = st.st_mode & 0777;
+
+  off_t offset = 0;
+  int outFd = -1;
+  if (resume) {
+    int fd = ::openat(fd_, temp.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat have;
+    if (fd >= 0 && ::fstat(fd, &have) == 0 && S_ISREG(have.st_mode) && have.st_size <= st.st_size) {
+      offset = have.st_size;
+      outFd = fd;
+    } else if (fd >= 0) {
+      ::close(fd);
+    }
+  }
+  if (outFd < 0) {
+    outFd = ::openat(fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (outFd < 0 && errno == EEXIST) {
+      // Left by an earlier run that was stopped.
+      if (::unlinkat(fd_, temp.c_str(), 0) != 0 && errno != ENOENT) Fail("remove temporary file");
+      outFd = ::openat(fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    }
+    if (outFd < 0) Fail("create temporary file");
+  }
+  Fd out(outFd);
+
+  const off_t started = offset;
+  const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+  if (!CopyData(in.get(), out.get(), offset, st.st_size) || ::futimens(out.get(), times) != 0 ||
+      ::close(out.release()) != 0 || ::renameat(fd_, temp.c_str(), fd_, name.c_str()) != 0) {
+    const int error = errno;
+    ::unlinkat(fd_, temp.c_str(), 0);
+    throw std::system_error(error, std::system_category(), "copy");
+  }
+  return offset - started;
+}
+
+void Folder::RemoveFile(const std::string& name) const {
+  if (::unlinkat(fd_, name.c_str(), 0) != 0) Fail("remove");
+}
+
+void Folder::RemoveEmptyFolder(const std::string& name) const {
+  if (::unlinkat(fd_, name.c_str(), AT_REMOVEDIR) != 0) Fail("remove folder");
+}
+
+}  // namespace mirror

@@ -1,0 +1,146 @@
+// The Windows side: plain std::filesystem plus the hidden attribute. It serves
+// as the runner's stand-in in the Windows test leg; the system's robocopy.exe
+// does the real work there.
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+
+#include "mirror/folder.h"
+
+namespace mirror {
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path FromUtf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+
+std::string ToUtf8(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+void Check(const std::error_code& error, const char* what) {
+  if (error) throw std::system_error(error, what);
+}
+
+std::int64_t Nanoseconds(fs::file_time_type time) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+}
+
+Identity IdentityOf(const fs::path& path) {
+  std::error_code error;
+  const fs::path canonical = fs::canonical(path, error);
+  return {0, std::hash<std::wstring>{}((error ? path : canonical).wstring())};
+}
+
+}  // namespace
+
+Folder Folder::Open(const std::string& path) {
+  fs::path p = FromUtf8(path);
+  std::error_code error;
+  const fs::file_status status = fs::status(p, error);
+  Check(error, "open");
+  if (!fs::is_directory(status)) throw std::system_error(std::make_error_code(std::errc::not_a_directory), "open");
+  return Folder(p);
+}
+
+void Folder::Create(const std::string& path) {
+  std::error_code error;
+  fs::create_directories(FromUtf8(path), error);
+  Check(error, "mkdir");
+}
+
+Folder::Folder(Folder&& other) noexcept : path_(std::move(other.path_)) {}
+
+Folder::~Folder() = default;
+
+Identity Folder::Id() const { return IdentityOf(path_); }
+
+std::vector<Entry> Folder::List(bool followLinks) const {
+  std::vector<Entry> entries;
+  std::error_code error;
+  for (fs::directory_iterator it(path_, error), end; !error && it != end; it.increment(error)) {
+    const fs::path p = it->path();
+    Entry e;
+    e.name = ToUtf8(p.filename());
+    const DWORD attributes = GetFileAttributesW(p.c_str());
+    e.hidden = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+    std::error_code statError;
+    const fs::file_status status = followLinks ? fs::status(p, statError) : fs::symlink_status(p, statError);
+    if (statError) {
+      e.error = statError;
+      entries.push_back(std::move(e));
+      continue;
+    }
+    if (fs::is_symlink(status)) {
+      e.kind = Kind::Link;
+    } else if (fs::is_directory(status)) {
+      e.kind = Kind::Folder;
+      e.id = IdentityOf(p);
+    } else if (fs::is_regular_file(status)) {
+      e.kind = Kind::File;
+      e.size = static_cast<std::int64_t>(fs::file_size(p, statError));
+      e.mtimeNs = Nanoseconds(fs::last_write_time(p, statError));
+    }
+    entries.push_back(std::move(e));
+  }
+  Check(error, "readdir");
+  return entries;
+}
+
+Folder Folder::OpenChild(const std::string& name, bool followLinks) const {
+  const fs::path p = path_ / FromUtf8(name);
+  std::error_code error;
+  const fs::file_status status = followLinks ? fs::status(p, error) : fs::symlink_status(p, error);
+  Check(error, "open");
+  if (!fs::is_directory(status)) throw std::system_error(std::make_error_code(std::errc::not_a_directory), "open");
+  return Folder(p);
+}
+
+void Folder::MakeChild(const std::string& name) const {
+  std::error_code error;
+  if (!fs::create_directory(path_ / FromUtf8(name), error) && !error) {
+    error = std::make_error_code(std::errc::file_exists);
+  }
+  Check(error, "mkdir");
+}
+
+std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp,
+                            bool /*resume*/) const {
+  const fs::path source = from.path_ / FromUtf8(name);
+  const fs::path partial = path_ / FromUtf8(temp);
+  std::error_code error;
+  const fs::file_time_type time = fs::last_write_time(source, error);
+  if (!error) fs::copy_file(source, partial, fs::copy_options::overwrite_existing, error);
+  if (!error) fs::last_write_time(partial, time, error);
+  if (!error) fs::rename(partial, path_ / FromUtf8(name), error);
+  if (error) {
+    std::error_code ignored;
+    fs::remove(partial, ignored);
+    throw std::system_error(error, "copy");
+  }
+  return static_cast<std::int64_t>(fs::file_size(path_ / FromUtf8(name), error));
+}
+
+void Folder::RemoveFile(const std::string& name) const {
+  std::error_code error;
+  const fs::path p = path_ / FromUtf8(name);
+  // A link to a folder is removed as a folder entry, never through it.
+  if (fs::is_symlink(fs::symlink_status(p, error)) && fs::is_directory(fs::status(p, error))) {
+    if (!RemoveDirectoryW(p.c_str())) error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+  } else if (!fs::remove(p, error) && !error) {
+    error = std::make_error_code(std::errc::no_such_file_or_directory);
+  }
+  Check(error, "remove");
+}
+
+void Folder::RemoveEmptyFolder(const std::string& name) const {
+  std::error_code error;
+  if (!fs::remove(path_ / FromUtf8(name), error) && !error) {
+    error = std::make_error_code(std::errc::no_such_file_or_directory);
+  }
+  Check(error, "remove folder");
+}
+
+}  // namespace mirror

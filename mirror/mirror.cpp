@@ -1,0 +1,353 @@
+#include "mirror/mirror.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <cstdio>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace mirror {
+namespace {
+
+constexpr size_t kCopyThreads = 4;
+constexpr size_t kFilesPerThread = 8;  // fewer files per helper are not worth a thread
+constexpr char kTempPrefix[] = ".~robocopy-";
+constexpr char kTempSuffix[] = ".tmp";
+constexpr size_t kTempLength = sizeof kTempPrefix - 1 + 16 + sizeof kTempSuffix - 1;
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder.back() == '/' || folder.back() == '\\' ? folder + name
+                                                                          : folder + "/" + name;
+}
+
+}  // namespace
+
+int Summary::ExitCode() const {
+  int code = 0;
+  if (files.copied > 0) code |= 1;
+  if (files.extras > 0 || folders.extras > 0) code |= 2;
+  if (files.failed > 0 || folders.failed > 0) code |= 8;
+  return code;
+}
+
+std::string TemporaryName(const std::string& name, std::int64_t size, std::int64_t mtimeNs) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  auto mix = [&hash](const void* data, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+      hash ^= static_cast<const unsigned char*>(data)[i];
+      hash *= 1099511628211ull;
+    }
+  };
+  mix(name.data(), name.size());
+  mix(&size, sizeof size);
+  mix(&mtimeNs, sizeof mtimeNs);
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return kTempPrefix + std::string(hex) + kTempSuffix;
+}
+
+bool IsTemporaryName(const std::string& name) {
+  return name.size() == kTempLength && name.starts_with(kTempPrefix) && name.ends_with(kTempSuffix);
+}
+
+Mirror::Mirror(const Options& options, std::ostream& errors) : options_(options), errors_(errors) {}
+
+Summary Mirror::Run() {
+  summary_ = {};
+  Folder source = [&] {
+    try {
+      return Folder::Open(options_.source);
+    } catch (const std::system_error& e) {
+      throw FatalError("ERROR : Accessing Source Directory " + options_.source + " : " + e.code().message());
+    }
+  }();
+  Folder destination = [&] {
+    try {
+      try {
+        return Folder::Open(options_.destination);
+      } catch (const std::system_error& e) {
+        if (e.code() != std::errc::no_such_file_or_directory) throw;
+        Folder::Create(options_.destination);
+        return Folder::Open(options_.destination);
+      }
+    } catch (const std::system_error& e) {
+      throw FatalError("ERROR : Accessing Destination Directory " + options_.destination + " : " +
+                       e.code().message());
+    }
+  }();
+  sourceRoot_ = source.Id();
+  destinationRoot_ = destination.Id();
+  ancestors_ = {sourceRoot_};
+  MirrorFolder(source, destination, options_.destination);
+  return summary_;
+}
+
+bool Mirror::SameTimes(std::int64_t a, std::int64_t b) const {
+  const std::int64_t difference = a > b ? a - b : b - a;
+  return options_.fatTimes ? difference <= 2'000'000'000 : difference == 0;
+}
+
+bool Mirror::Kept(const Entry& entry) const {
+  if (entry.kind == Kind::Folder) return MatchesAny(options_.excludedFolders, entry.name);
+  return MatchesAny(options_.excludedFiles, entry.name) || (options_.skipHidden && entry.hidden);
+}
+
+void Mirror::Report(const std::string& what, const std::string& path, const std::error_code& error) {
+  errors_ << "ERROR : " << what << ' ' << path << " : " << error.message() << '\n';
+}
+
+void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const std::string& path) {
+  std::vector<Entry> sourceEntries, destinationEntries;
+  try {
+    sourceEntries = source.List(true);
+  } catch (const std::system_error& e) {
+    Report("Scanning Source Directory", path, e.code());
+    ++summary_.folders.failed;
+    return;
+  }
+  try {
+    destinationEntries = destination.List(false);
+  } catch (const std::system_error& e) {
+    Report("Scanning Destination Directory", path, e.code());
+    ++summary_.folders.failed;
+    return;
+  }
+  std::unordered_map<std::string_view, const Entry*> existing;
+  existing.reserve(destinationEntries.size());
+  for (const Entry& e : destinationEntries) existing.emplace(e.name, &e);
+  auto find = [&existing](const std::string& name) -> const Entry* {
+    auto it = existing.find(name);
+    return it == existing.end() ? nullptr : it->second;
+  };
+
+  // What the source holds, excluded entries left out: everything else in the
+  // destination is an extra.
+  std::unordered_set<std::string_view> wanted;
+  wanted.reserve(sourceEntries.size());
+  std::vector<const Entry*> folders, copies;
+  for (const Entry& e : sourceEntries) {
+    if (e.error) {
+      Report("Accessing Source File", Join(path, e.name), e.error);
+      ++summary_.files.failed;
+      wanted.insert(e.name);  // the same name in the destination is not an extra
+    } else if (e.kind == Kind::Folder) {
+      if (MatchesAny(options_.excludedFolders, e.name)) continue;
+      wanted.insert(e.name);
+      if (options_.subfolders) folders.push_back(&e);
+    } else if (e.kind == Kind::File) {
+      if (Kept(e)) continue;
+      wanted.insert(e.name);
+      CopyFile(destination, e, find(e.name), path, copies);
+    }
+  }
+  CopyAll(source, destination, copies, path);
+  for (const Entry& e : destinationEntries) {
+    if (!wanted.contains(e.name)) Extra(destination, e, path);
+  }
+  for (const Entry* e : folders) MirrorSubfolder(source, destination, *e, find(e->name), path);
+}
+
+void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry* existing,
+                      const std::string& path, std::vector<const Entry*>& copies) {
+  const std::string target = Join(path, file.name);
+  ++summary_.files.total;
+  summary_.bytes.total += file.size;
+  if (existing != nullptr && existing->kind == Kind::File && existing->size == file.size &&
+      SameTimes(existing->mtimeNs, file.mtimeNs)) {
+    ++summary_.files.skipped;
+    summary_.bytes.skipped += file.size;
+    return;
+  }
+  if (existing != nullptr && existing->kind != Kind::File) {
+    // A folder or a link stands where the source has a file.
+    const bool cleared = options_.Purging() && (existing->kind == Kind::Folder
+                                                    ? PurgeTree(destination, file.name, target)
+                                                    : [&] {
+                                                        try {
+                                                          destination.RemoveFile(file.name);
+                                                          return true;
+                                                        } catch (const std::system_error&) {
+                                                          return false;
+                                                        }
+                                                      }());
+    if (!cleared) {
+      errors_ << "ERROR : Copying File " << target << " : the destination holds a "
+              << (existing->kind == Kind::Folder ? "folder" : "link") << " of that name\n";
+      ++summary_.files.failed;
+      ++summary_.files.mismatch;
+      summary_.bytes.failed += file.size;
+      return;
+    }
+  }
+  copies.push_back(&file);
+}
+
+void Mirror::CopyAll(const Folder& source, const Folder& destination, const std::vector<const Entry*>& files,
+                     const std::string& path) {
+  // Small files cost a few system calls each, mostly waiting on the file
+  // system: several at a time keep it busy.
+  std::atomic<size_t> next{0};
+  std::mutex lock;
+  auto work = [&] {
+    for (size_t i; (i = next++) < files.size();) {
+      const Entry& file = *files[i];
+      const std::string temp = TemporaryName(file.name, file.size, file.mtimeNs);
+      for (int attempt = 0;; ++attempt) {
+        try {
+          const std::int64_t copied = destination.CopyIn(source, file.name, temp, options_.restartable);
+          std::lock_guard<std::mutex> guard(lock);
+          summary_.bytes.copied += copied;
+          ++summary_.files.copied;
+          break;
+        } catch (const std::system_error& e) {
+          if (attempt < options_.retries) {
+            std::this_thread::sleep_for(std::chrono::seconds(options_.waitSeconds));
+            continue;
+          }
+          std::lock_guard<std::mutex> guard(lock);
+          Report("Copying File", Join(path, file.name), e.code());
+          ++summary_.files.failed;
+          summary_.bytes.failed += file.size;
+          break;
+        }
+      }
+    }
+  };
+  std::vector<std::jthread> helpers;
+  for (size_t i = 1; i < kCopyThreads && i * kFilesPerThread < files.size(); ++i) helpers.emplace_back(work);
+  work();
+}
+
+void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder,
+                             const Entry* existing, const std::string& path) {
+  const std::string target = Join(path, folder.name);
+  // A link back to a folder being walked, or the destination inside the
+  // source, would never end.
+  if (folder.id == destinationRoot_ ||
+      std::find(ancestors_.begin(), ancestors_.end(), folder.id) != ancestors_.end()) {
+    return;
+  }
+  ++summary_.folders.total;
+  try {
+    if (existing == nullptr) {
+      destination.MakeChild(folder.name);
+      ++summary_.folders.copied;
+    } else if (existing->kind == Kind::Folder) {
+      ++summary_.folders.skipped;
+    } else if (options_.Purging()) {
+      // A file or a link stands where the source has a folder: the link goes,
+      // what it points to stays.
+      destination.RemoveFile(folder.name);
+      destination.MakeChild(folder.name);
+      ++summary_.folders.copied;
+    } else {
+      errors_ << "ERROR : Creating Directory " << target << " : the destination holds a "
+              << (existing->kind == Kind::Link ? "link" : "file") << " of that name\n";
+      ++summary_.folders.failed;
+      ++summary_.folders.mismatch;
+      return;
+    }
+    Folder from = source.OpenChild(folder.name, true);
+    Folder to = destination.OpenChild(folder.name, false);
+    ancestors_.push_back(folder.id);
+    MirrorFolder(from, to, target);
+    ancestors_.pop_back();
+  } catch (const std::system_error& e) {
+    Report("Creating Directory", target, e.code());
+    ++summary_.folders.failed;
+  }
+}
+
+void Mirror::Extra(const Folder& destination, const Entry& entry, const std::string& path) {
+  const std::string target = Join(path, entry.name);
+  try {
+    if (entry.kind == Kind::File && IsTemporaryName(entry.name)) {
+      // Left by a copy that was stopped; its own run has no further use for it.
+      destination.RemoveFile(entry.name);
+      return;
+    }
+    if (Kept(entry) || options_.keepExtras) return;
+    if (entry.kind == Kind::Folder) {
+      if (!options_.subfolders || entry.id == sourceRoot_) return;
+      ++summary_.folders.extras;
+      if (options_.purge) PurgeTree(destination, entry.name, target);
+    } else {
+      ++summary_.files.extras;
+      if (entry.kind == Kind::File) summary_.bytes.extras += entry.size;
+      if (options_.purge) destination.RemoveFile(entry.name);
+    }
+  } catch (const std::system_error& e) {
+    if (e.code() == std::errc::no_such_file_or_directory) return;
+    Report("Deleting Extra", target, e.code());
+    ++(entry.kind == Kind::Folder ? summary_.folders.failed : summary_.files.failed);
+  }
+}
+
+bool Mirror::PurgeTree(const Folder& parent, const std::string& name, const std::string& path) {
+  bool whole = true;
+  try {
+    Folder folder = parent.OpenChild(name, false);
+    for (const Entry& e : folder.List(false)) {
+      const std::string target = Join(path, e.name);
+      if (e.kind == Kind::Folder && e.id == sourceRoot_) {
+        whole = false;  // the source itself lies inside the destination
+      } else if (e.kind == Kind::File && IsTemporaryName(e.name)) {
+        folder.RemoveFile(e.name);
+      } else if (Kept(e)) {
+        whole = false;
+      } else if (e.kind == Kind::Folder) {
+        ++summary_.folders.extras;
+        whole = PurgeTree(folder, e.name, target) && whole;
+      } else {
+        ++summary_.files.extras;
+        if (e.kind == Kind::File) summary_.bytes.extras += e.size;
+        try {
+          folder.RemoveFile(e.name);
+        } catch (const std::system_error& err) {
+          Report("Deleting Extra File", target, err.code());
+          ++summary_.files.failed;
+          whole = false;
+        }
+      }
+    }
+  } catch (const std::system_error& e) {
+    Report("Deleting Extra Directory", path, e.code());
+    ++summary_.folders.failed;
+    return false;
+  }
+  if (!whole) return false;
+  try {
+    parent.RemoveEmptyFolder(name);
+    return true;
+  } catch (const std::system_error& e) {
+    Report("Deleting Extra Directory", path, e.code());
+    ++summary_.folders.failed;
+    return false;
+  }
+}
+
+void PrintSummary(std::ostream& out, const Options& options, const Summary& summary) {
+  const char* line = "------------------------------------------------------------------------------\n";
+  out << line << "\n   Source : " << options.source << "\n     Dest : " << options.destination << "\n\n"
+      << line << '\n';
+  char row[160];
+  std::snprintf(row, sizeof row, "%10s%10s%10s%10s%10s%10s%10s\n", "", "Total", "Copied", "Skipped",
+                "Mismatch", "FAILED", "Extras");
+  out << row;
+  auto print = [&](const char* label, const Counts& c) {
+    std::snprintf(row, sizeof row, "%10s%10lld%10lld%10lld%10lld%10lld%10lld\n", label,
+                  static_cast<long long>(c.total), static_cast<long long>(c.copied),
+                  static_cast<long long>(c.skipped), static_cast<long long>(c.mismatch),
+                  static_cast<long long>(c.failed), static_cast<long long>(c.extras));
+    out << row;
+  };
+  print("Dirs :", summary.folders);
+  print("Files :", summary.files);
+  print("Bytes :", summary.bytes);
+  out << '\n';
+}
+
+}  // namespace mirror

@@ -1,0 +1,72 @@
+// The mirror itself: walks the source tree and makes the destination match it
+// as the options ask, counting what it did.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "mirror/folder.h"
+#include "mirror/options.h"
+
+namespace mirror {
+
+struct Counts {
+  std::int64_t total = 0, copied = 0, skipped = 0, mismatch = 0, failed = 0, extras = 0;
+};
+
+struct Summary {
+  Counts folders, files, bytes;
+  // robocopy's bits: 1 files copied, 2 extras seen, 8 failures.
+  int ExitCode() const;
+};
+
+// A run that cannot start (a source that is not a folder, a destination that
+// cannot be made); robocopy's exit code 16.
+class FatalError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The name a copy of `name` is written under until complete. It depends on the
+// source's size and time, so that /Z can tell the leftover of an interrupted
+// copy of the same file.
+std::string TemporaryName(const std::string& name, std::int64_t size, std::int64_t mtimeNs);
+bool IsTemporaryName(const std::string& name);
+
+class Mirror {
+ public:
+  // Errors go to `errors`, one line each, naming the path and the OS message.
+  Mirror(const Options& options, std::ostream& errors);
+  Summary Run();
+
+ private:
+  void MirrorFolder(const Folder& source, const Folder& destination, const std::string& path);
+  // Decides whether `file` needs copying (clearing an entry of the other kind
+  // in the way) and adds it to `copies`.
+  void CopyFile(const Folder& destination, const Entry& file, const Entry* existing, const std::string& path,
+                std::vector<const Entry*>& copies);
+  void CopyAll(const Folder& source, const Folder& destination, const std::vector<const Entry*>& files,
+               const std::string& path);
+  void MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder,
+                       const Entry* existing, const std::string& path);
+  void Extra(const Folder& destination, const Entry& entry, const std::string& path);
+  // Removes a destination folder's tree except what the exclusions keep.
+  // Returns false when something was kept or could not be removed.
+  bool PurgeTree(const Folder& parent, const std::string& name, const std::string& path);
+  bool Kept(const Entry& destinationEntry) const;
+  bool SameTimes(std::int64_t a, std::int64_t b) const;
+  void Report(const std::string& what, const std::string& path, const std::error_code& error);
+
+  const Options& options_;
+  std::ostream& errors_;
+  Summary summary_;
+  Identity sourceRoot_, destinationRoot_;
+  std::vector<Identity> ancestors_;  // source folders being walked: the link cycle guard
+};
+
+void PrintSummary(std::ostream& out, const Options& options, const Summary& summary);
+
+}  // namespace mirror

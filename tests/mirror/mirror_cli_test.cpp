@@ -1,0 +1,98 @@
+// The command line: what is accepted, and what is refused with exit code 16
+// before anything is touched.
+#include <gtest/gtest.h>
+
+#include "mirror/options.h"
+#include "mirror_support.h"
+#include "tempdir.h"
+
+namespace {
+
+using mirror::Options;
+using mirror::ParseOptions;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+namespace fs = std::filesystem;
+
+TEST(MirrorCommandLine, ProgramLinesParse) {
+  struct Case {
+    std::vector<std::string> args;
+    bool purging, fatTimes, restartable, skipHidden;
+    std::vector<std::string> folders, files;
+  };
+  const Case cases[] = {
+      {mirrortest::ProgramArgs("/s", "/d", false), true, true, true, true,
+       {"$Recycle.bin", "Boot", "Recycler", "System Volume Information"}, {"*.exe"}},
+      {mirrortest::ProgramArgs("/s", "/d", true), false, true, true, true,
+       {"$Recycle.bin", "Boot", "Recycler", "System Volume Information"}, {"*.exe"}},
+      // Options are case-insensitive; a list runs until the next option.
+      {{"s", "d", "/mir", "/xd", "a", "b", "/fft", "/xf", "*.x", "/r:3", "/w:1"}, true, true, false, false,
+       {"a", "b"}, {"*.x"}},
+      {{"s", "d", "/E", "/PURGE", "/xa:h", "/z", "/XD", "/XF"}, true, false, true, true, {}, {}},
+      {{"s", "d"}, false, false, false, false, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const Options o = ParseOptions(c.args);
+    EXPECT_EQ(o.Purging(), c.purging);
+    EXPECT_EQ(o.fatTimes, c.fatTimes);
+    EXPECT_EQ(o.restartable, c.restartable);
+    EXPECT_EQ(o.skipHidden, c.skipHidden);
+    EXPECT_EQ(o.excludedFolders, c.folders);
+    EXPECT_EQ(o.excludedFiles, c.files);
+  }
+}
+
+TEST(MirrorCommandLine, WildcardsIgnoreAsciiCase) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool match;
+  };
+  const Case cases[] = {
+      {"*.exe", "setup.EXE", true},   {"*.exe", "setup.exe.txt", false}, {"*.exe", ".exe", true},
+      {"*.exe", "exe", false},        {"Boot", "BOOT", true},            {"Boot", "Boots", false},
+      {"a?c", "abc", true},           {"a?c", "ac", false},              {"a?c", "a\xC3\xA9" "c", true},
+      {"\xC3\xA9", "\xC3\x89", false},  // only ASCII letters fold
+      {"*a*b*", "xxaxxbxx", true},    {"*a*b", "ab_a", false},           {"*", "", true},
+      {"$Recycle.bin", "$RECYCLE.BIN", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(mirror::WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " vs " << c.name;
+  }
+}
+
+TEST(MirrorCommandLine, BadLinesExitWith16AndTouchNothing) {
+  TempDir dir, logs;
+  const fs::path source = dir / "src", destination = dir / "dst", file = dir / "file.txt";
+  WriteFile(source / "a.txt", "a");
+  WriteFile(file, "not a folder");
+  const std::string s = source.string() + "/", d = destination.string() + "/";
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"no arguments", {}, "No Source Directory"},
+      {"source only", {s}, "No Destination Directory"},
+      {"unknown option", {s, d, "/MIR", "/FOO"}, "Invalid Parameter #4 : \"/FOO\""},
+      {"unknown option after valid ones", {s, d, "/MIR", "/XF", "*.exe", "/MOVE"}, "Invalid Parameter #6"},
+      {"word outside a list", {s, d, "/MIR", "stray"}, "Invalid Parameter #4 : \"stray\""},
+      {"retry count not a number", {s, d, "/MIR", "/R:x"}, "Invalid Parameter #4"},
+      {"option with a value it does not take", {s, d, "/XA:S"}, "Invalid Parameter #3"},
+      {"missing source", {(dir / "nowhere").string() + "/", d, "/MIR"}, "Accessing Source Directory"},
+      {"source is a file", {file.string(), d, "/MIR"}, "Accessing Source Directory"},
+      {"destination below a file", {s, (file / "sub").string() + "/", "/MIR"}, "Accessing Destination"},
+  };
+  const auto before = mirrortest::Picture(dir.path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const mirrortest::Outcome o = mirrortest::RunMirror(c.args, logs / "run");
+    EXPECT_EQ(o.exitCode, 16);
+    EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+    EXPECT_EQ(mirrortest::Picture(dir.path()), before);
+  }
+}
+
+}  // namespace

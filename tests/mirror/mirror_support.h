@@ -1,0 +1,139 @@
+// Helpers for the mirror tool's tests: start the tool, and read a tree into a
+// comparable picture.
+#pragma once
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace mirrortest {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+// Starts `program` with `args` (argv[1..]), its output captured in files
+// beside `scratch`. Returns the child's pid.
+inline pid_t Start(const std::string& program, const std::vector<std::string>& args,
+                   const fs::path& scratch) {
+  std::vector<std::string> all{program};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  const std::string out = scratch.string() + ".out", err = scratch.string() + ".err";
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+inline std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline Outcome Finish(pid_t pid, const fs::path& scratch) {
+  Outcome o;
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid) {
+    o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  o.out = Slurp(scratch.string() + ".out");
+  o.err = Slurp(scratch.string() + ".err");
+  return o;
+}
+
+inline Outcome Run(const std::string& program, const std::vector<std::string>& args,
+                   const fs::path& scratch) {
+  return Finish(Start(program, args, scratch), scratch);
+}
+
+inline Outcome RunMirror(const std::vector<std::string>& args, const fs::path& scratch) {
+  return Run(ROBOCOPY_PATH, args, scratch);
+}
+
+// The argument list that the program's command line splits into; the folders
+// end in the delimiter.
+inline std::vector<std::string> ProgramArgs(const fs::path& source, const fs::path& destination,
+                                            bool preserve) {
+  std::vector<std::string> args{source.string() + "/", destination.string() + "/", "/MIR"};
+  if (preserve) args.push_back("/XX");
+  for (const char* a : {"/FFT", "/Z", "/XA:H", "/R:0", "/XD", "$Recycle.bin", "Boot", "Recycler",
+                        "System Volume Information", "/XF", "*.exe"}) {
+    args.push_back(a);
+  }
+  return args;
+}
+
+// What a tree holds, entry by entry: kind, size, a digest of the content and
+// the modification time of files.
+inline std::map<std::string, std::string> Picture(const fs::path& root) {
+  std::map<std::string, std::string> picture;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(root, ec))) return picture;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    const fs::path rel = fs::relative(it->path(), root);
+    struct stat st;
+    lstat(it->path().c_str(), &st);
+    std::ostringstream line;
+    if (S_ISLNK(st.st_mode)) {
+      line << "link -> " << fs::read_symlink(it->path()).string();
+    } else if (S_ISDIR(st.st_mode)) {
+      line << "folder";
+    } else {
+      std::uint64_t digest = 14695981039346656037ull;
+      std::ifstream in(it->path(), std::ios::binary);
+      char buffer[1 << 16];
+      while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        for (std::streamsize i = 0; i < in.gcount(); ++i) {
+          digest = (digest ^ static_cast<unsigned char>(buffer[i])) * 1099511628211ull;
+        }
+      }
+      line << "file " << st.st_size << " bytes, digest " << std::hex << digest << std::dec
+           << ", mtime " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec;
+    }
+    picture[rel.string()] = line.str();
+  }
+  return picture;
+}
+
+inline std::string Describe(const std::map<std::string, std::string>& a,
+                            const std::map<std::string, std::string>& b) {
+  std::ostringstream out;
+  for (const auto& [path, what] : a) {
+    auto it = b.find(path);
+    if (it == b.end()) out << "  only in first: " << path << " (" << what << ")\n";
+    else if (it->second != what) out << "  differs: " << path << ": " << what << " | " << it->second << "\n";
+  }
+  for (const auto& [path, what] : b) {
+    if (!a.contains(path)) out << "  only in second: " << path << " (" << what << ")\n";
+  }
+  return out.str();
+}
+
+inline void SetTime(const fs::path& p, std::int64_t seconds) {
+  const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+  utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+}  // namespace mirrortest

@@ -1,0 +1,396 @@
+// "Sincronizar" and the mirror runner, with a stand-in named robocopy in the
+// program's own folder: the arguments it gets, the progress window and its
+// gauge during a run, the end of a run however it comes, refusals, a missing
+// copy program; and a real mirror with the mirror tool where it is built.
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "child_helper.h"
+#include "forms/UFrmRoboCopy.h"
+#include "forms/UFrmTarnvel.h"
+#include "funcoes/funcoes.h"
+#include "tempdir.h"
+#include "uitest.h"
+
+using namespace testsupport;
+
+namespace {
+
+QString Q(const fs::path& path) { return QString::fromStdU16String(path.u16string()); }
+QString Q(const WideString& text) { return QString::fromStdU16String(text); }
+
+QStringList Items(const QListWidget* list) {
+  QStringList names;
+  for (int i = 0; i < list->count(); ++i) names << list->item(i)->text();
+  names.sort();
+  return names;
+}
+
+// Every file and folder under root, relative, sorted; folders end in "/".
+QStringList Tree(const fs::path& root) {
+  QStringList names;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    names << Q(entry.path().lexically_relative(root).generic_u16string()) + (entry.is_directory() ? "/" : "");
+  names.sort();
+  return names;
+}
+
+// The mirror line's arguments after the two folders.
+QStringList Options(bool preserve) {
+  QStringList options = {"/MIR"};
+  if (preserve) options << "/XX";
+  return options << "/FFT" << "/Z" << "/XA:H" << "/R:0" << "/XD" << "$Recycle.bin" << "Boot" << "Recycler"
+                 << "System Volume Information" << "/XF" << "*.exe";
+}
+
+}  // namespace
+
+class SyncTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<TempDir> FTemp;
+  std::unique_ptr<PlacedRobocopy> FRobocopy;
+  fs::path FSource, FDestination, FRecords;
+  // Runs on every pass of a run (from a zero timer inside the runner's message pump).
+  std::function<void()> FDuringRun;
+
+  fs::path Hold() const { return FRecords / "hold"; }
+  void Release() const {
+    std::error_code ec;
+    fs::remove(Hold(), ec);
+  }
+  int Starts() const { return ReadLines(FRecords / "starts.txt").size(); }
+  bool EndedByItself() const { return fs::exists(FRecords / "ends.txt"); }
+
+  // Clicks "Sincronizar" with duringRun called on every pass; the stand-in
+  // waits until the hold file goes. A run that goes on past budget passes is
+  // released, so a wrong gauge fails the test instead of hanging it.
+  void Click(std::function<void()> duringRun, bool hold = true, int budget = 3000) {
+    if (hold) WriteFile(Hold(), "");
+    QTimer pass;
+    pass.setInterval(0);
+    connect(&pass, &QTimer::timeout, [&] {
+      if (FDuringRun) FDuringRun();
+      if (--budget <= 0) Release();
+    });
+    FDuringRun = std::move(duringRun);
+    pass.start();
+    FrmTarnvel->BtCopiar->click();
+    pass.stop();
+    FDuringRun = nullptr;
+    Release();
+  }
+
+  // What every run leaves behind at its end.
+  void VerifyEnded(const QStringList& destinationItems) {
+    QCOMPARE(FrmRoboCopy->GaugeEspelho->Progress(), 0);
+    QVERIFY(!MirrorRunning);
+    QVERIFY(!FrmRoboCopy->isVisible());
+    QCOMPARE(Items(FrmTarnvel->FileListBoxDestino), destinationItems);
+  }
+
+ private slots:
+  void initTestCase() {
+    // As the program starts: the progress window is then owned by the main window.
+    Application->MainFormOnTaskBar = true;
+    Application->CreateForm(FrmTarnvel);
+    QVERIFY(!FrmRoboCopy);
+  }
+
+  void init() {
+    FTemp = std::make_unique<TempDir>();
+    FSource = *FTemp / "origem";
+    FDestination = *FTemp / "destino";
+    FRecords = *FTemp / "registros";
+    for (const fs::path& folder : {FSource, FDestination, FRecords}) fs::create_directories(folder);
+    // The stand-in keeps its records out of the destination, which holds only what a test puts there.
+    qputenv("TARNVEL_TEST_CHILD_FOLDER", FRecords.string().c_str());
+    FRobocopy = std::make_unique<PlacedRobocopy>(fs::path(platform::ExecutableFolder()));
+    SourceRoot = FSource.u16string();
+    DestinationRoot = FDestination.u16string();
+    FrmTarnvel->ChkPreserva->setChecked(true);
+    FrmTarnvel->FileListBoxDestino->SetDirectory(Q(FDestination));
+    ShownBoxes.clear();
+  }
+
+  void cleanup() {
+    if (FrmRoboCopy) FrmRoboCopy->close();
+    FRobocopy.reset();
+    FTemp.reset();
+    qunsetenv("TARNVEL_TEST_CHILD_FOLDER");
+  }
+
+  void FirstClickCreatesTheProgressWindowEvenWhenTheRunIsRefused() {
+    fs::remove(FSource);
+    FrmTarnvel->BtCopiar->click();
+    QVERIFY(FrmRoboCopy);
+    QCOMPARE(FrmRoboCopy->parentWidget(), static_cast<QWidget*>(FrmTarnvel));
+    QVERIFY(FrmRoboCopy->isVisible());
+    QCOMPARE(FrmRoboCopy->GaugeEspelho->Progress(), 33);
+    TFrmRoboCopy* first = FrmRoboCopy;
+    FrmRoboCopy->close();
+    FrmTarnvel->BtCopiar->click();
+    QCOMPARE(FrmRoboCopy, first);
+    QVERIFY(FrmRoboCopy->isVisible());
+    QCOMPARE(Starts(), 0);
+    QVERIFY(ShownBoxes.empty());
+  }
+
+  void ArgumentsOfTheCopyProgram_data() {
+    QTest::addColumn<bool>("preserve");
+    QTest::addColumn<QString>("sourceName");
+    QTest::addColumn<QString>("destinationName");
+    QTest::newRow("preserving") << true << "origem" << "destino";
+    QTest::newRow("mirroring") << false << "origem" << "destino";
+    QTest::newRow("blanks and accents") << true << QString::fromUtf8("mídia de origem") << "destino final";
+  }
+  void ArgumentsOfTheCopyProgram() {
+    QFETCH(bool, preserve);
+    QFETCH(QString, sourceName);
+    QFETCH(QString, destinationName);
+    const fs::path source = *FTemp / sourceName.toStdU16String(), destination = *FTemp / destinationName.toStdU16String();
+    fs::create_directories(source);
+    fs::create_directories(destination);
+    SourceRoot = source.u16string();
+    DestinationRoot = destination.u16string();
+    FrmTarnvel->ChkPreserva->setChecked(preserve);
+
+    bool runningDuring = false;
+    Click([&] {
+      runningDuring = MirrorRunning;
+      Release();
+    });
+
+    const QStringList want = QStringList{"robocopy", Q(source) + "/", Q(destination) + "/"} + Options(preserve);
+    QStringList got;
+    for (const std::u16string& arg : ReadLines(FRecords / "argv.txt")) got << Q(arg);
+    QCOMPARE(got, want);
+    // Started from the program's own folder.
+    QCOMPARE(QString::fromUtf8(ReadFile(FRecords / "self.txt")), Q(FRobocopy->path()));
+    QCOMPARE(Starts(), 1);
+    QVERIFY(runningDuring);
+    QVERIFY(EndedByItself());
+    VerifyEnded({});
+  }
+
+  void GaugeFollowsTheBytes() {
+    WriteFile(FSource / "clip.mp4", std::string(8, 's'));
+    // Destination sizes against the source's 8 bytes, and the percentage each must show.
+    const int64_t sizes[] = {1, 3, 4, 16};
+    const int shows[] = {12, 38, 50, 100};
+    QList<int> seen;
+    bool runningThroughout = true;
+    size_t step = 0;
+    Click([&] {
+      runningThroughout = runningThroughout && MirrorRunning;
+      const int gauge = FrmRoboCopy->GaugeEspelho->Progress();
+      if (seen.isEmpty() || seen.back() != gauge) seen << gauge;
+      if (step > 0 && gauge != shows[step - 1]) return;
+      if (step == std::size(sizes)) return Release();
+      WriteFile(FDestination / "clip.mp4", std::string(sizes[step++], 'd'));
+    });
+    QCOMPARE(seen, (QList<int>{0, 12, 38, 50, 100}));
+    QVERIFY(runningThroughout);
+    QVERIFY(EndedByItself());
+    VerifyEnded({"clip.mp4"});
+  }
+
+  // A folder pick cancelled during a run empties a global: that side then
+  // measures nothing, and the run goes on to its normal end.
+  void AGlobalEmptiedDuringARun_data() {
+    QTest::addColumn<bool>("source");  // which global is emptied
+    QTest::addColumn<int>("shows");
+    QTest::newRow("source") << true << 100;
+    QTest::newRow("destination") << false << 0;
+  }
+  void AGlobalEmptiedDuringARun() {
+    QFETCH(bool, source);
+    QFETCH(int, shows);
+    WriteFile(FSource / "clip.mp4", std::string(8, 's'));
+    WriteFile(FDestination / "clip.mp4", std::string(4, 'd'));
+    QList<int> seen;
+    Click([&] {
+      const int gauge = FrmRoboCopy->GaugeEspelho->Progress();
+      if (seen.isEmpty() || seen.back() != gauge) seen << gauge;
+      if (gauge == 50) (source ? SourceRoot : DestinationRoot).clear();
+      if (gauge == shows) Release();
+    });
+    QCOMPARE(seen, (QList<int>{50, shows}));
+    QVERIFY(EndedByItself());
+    VerifyEnded({"clip.mp4"});
+  }
+
+  void ClickDuringARunStartsNothingAndReturns() {
+    bool returned = false, shownAgain = false, stillRunning = false;
+    int startsThen = 0;
+    Click([&] {
+      if (returned || Starts() == 0) return;
+      FrmRoboCopy->Button2->click();  // "Fechar": the copy goes on
+      FrmTarnvel->BtCopiar->click();
+      returned = true;
+      shownAgain = FrmRoboCopy->isVisible();
+      stillRunning = MirrorRunning && fs::exists(Hold());
+      startsThen = Starts();
+      Release();
+    });
+    QVERIFY(returned);
+    QVERIFY(shownAgain);
+    QVERIFY(stillRunning);
+    QCOMPARE(startsThen, 1);
+    QCOMPARE(Starts(), 1);
+    VerifyEnded({});
+  }
+
+  void StoppingEndsTheRunThroughItsEnd_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Interromper Processo") << "stop button";
+    QTest::newRow("main window closing") << "close handler";
+  }
+  void StoppingEndsTheRunThroughItsEnd() {
+    QFETCH(QString, how);
+    bool asked = false;
+    Click([&] {
+      // Named robocopy only once it runs.
+      if (asked || Starts() == 0) return;
+      asked = true;
+      WriteFile(FDestination / "parcial.mov", "x");
+      if (how == "stop button")
+        FrmRoboCopy->BtInterromper->click();
+      else
+        emit FrmTarnvel->OnClose();
+    });
+    QVERIFY(asked);
+    // Ended by the stop, not by itself: the stand-in was still held.
+    QVERIFY(!EndedByItself());
+    VerifyEnded({"parcial.mov"});
+  }
+
+  void CloseWithoutARunEndsNoCopyProgram() {
+    WriteFile(Hold(), "");
+    platform::ChildProcess child = platform::StartChild(FRobocopy->path().u16string(),
+                                                        u"robocopy " + SourceRoot + u"/ " + DestinationRoot + u"/");
+    // Named robocopy only once it runs.
+    QTRY_VERIFY_WITH_TIMEOUT(Starts() > 0, 60000);
+    emit FrmTarnvel->OnClose();
+    Release();
+    WaitForEnd(child);
+    QVERIFY(EndedByItself());
+  }
+
+  void MissingCopyProgramShowsTheSystemErrorAndTheNextClickTriesAgain() {
+    FRobocopy.reset();
+    {
+      // Neither the own folder nor PATH holds one.
+      ScopedPath path(u"");
+      FrmTarnvel->BtCopiar->click();
+    }
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    QCOMPARE(ShownBoxes[0].Icon, QMessageBox::Critical);
+    QVERIFY2(ShownBoxes[0].Text.startsWith("System Error.  Code: 2.\n"), qPrintable(ShownBoxes[0].Text));
+    QVERIFY(!MirrorRunning);
+    QVERIFY(FrmRoboCopy->isVisible());
+    QCOMPARE(Starts(), 0);
+
+    FRobocopy = std::make_unique<PlacedRobocopy>(fs::path(platform::ExecutableFolder()));
+    Click({}, false);
+    QCOMPARE(Starts(), 1);
+    VerifyEnded({});
+  }
+
+  void Refusals_data() {
+    QTest::addColumn<QString>("source");       // relative to the test's folder; "" for an empty global
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<bool>("notice");          // the overlap notice; otherwise silent
+    QTest::newRow("missing source") << "nada" << "destino" << false;
+    QTest::newRow("missing destination") << "origem" << "nada" << false;
+    QTest::newRow("empty destination") << "origem" << "" << false;
+    QTest::newRow("same folder") << "origem" << "origem" << true;
+    QTest::newRow("destination inside the source") << "origem" << "origem/copia" << true;
+    QTest::newRow("source inside the destination") << "destino/fonte" << "destino" << true;
+    QTest::newRow("same folder through a link") << "origem" << "atalho" << true;
+  }
+  void Refusals() {
+    QFETCH(QString, source);
+    QFETCH(QString, destination);
+    QFETCH(bool, notice);
+    fs::create_directories(FSource / "copia");
+    fs::create_directories(FDestination / "fonte");
+    QVERIFY(TryLink(FSource, *FTemp / "atalho"));
+    auto global = [&](const QString& name) {
+      return name.isEmpty() ? WideString() : (*FTemp / name.toStdU16String()).u16string();
+    };
+    SourceRoot = global(source);
+    DestinationRoot = global(destination);
+
+    FrmTarnvel->BtCopiar->click();
+
+    QCOMPARE(Starts(), 0);
+    QVERIFY(!MirrorRunning);
+    // The progress window stays until the user closes it.
+    QVERIFY(FrmRoboCopy->isVisible());
+    if (!notice) {
+      QVERIFY(ShownBoxes.empty());
+      return;
+    }
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    QCOMPARE(ShownBoxes[0].Icon, QMessageBox::NoIcon);
+    QCOMPARE(ShownBoxes[0].Caption, Application->Title());
+    QCOMPARE(ShownBoxes[0].Text, QString::fromUtf8("Sincronismo não iniciado: a pasta de origem e a pasta de "
+                                                   "destino são a mesma pasta, ou uma está dentro da outra.\n\n"
+                                                   "Origem: %1\nDestino: %2")
+                                     .arg(Q(SourceRoot), Q(DestinationRoot)));
+  }
+
+  void SiblingsWithACommonPrefixAreMirrored() {
+    const fs::path sibling = FSource.string() + "2";
+    fs::create_directories(sibling);
+    DestinationRoot = sibling.u16string();
+    Click({}, false);
+    QCOMPARE(Starts(), 1);
+    QVERIFY(ShownBoxes.empty());
+  }
+
+  // The real mirror tool, where the build has it.
+  void RealMirror_data() {
+    QTest::addColumn<bool>("preserve");
+    QTest::addColumn<QStringList>("after");
+    const QStringList copied = {"clip.mp4", "sub/", "sub/b.mov", "vazio/"};
+    QTest::newRow("extras kept") << true << (copied + QStringList{"extra.txt", "sub/velho.txt"});
+    QTest::newRow("extras purged") << false << copied;
+  }
+  void RealMirror() {
+#ifndef TARNVEL_MIRROR_TOOL
+    QSKIP("the mirror tool (target robocopy) is not part of this build");
+#else
+    QFETCH(bool, preserve);
+    QFETCH(QStringList, after);
+    if (!fs::exists(TARNVEL_MIRROR_TOOL)) QSKIP("the mirror tool has not been built: " TARNVEL_MIRROR_TOOL);
+    FRobocopy.reset();  // the stand-in goes first: it removes the file on its way out
+    FRobocopy = std::make_unique<PlacedRobocopy>(fs::path(platform::ExecutableFolder()), fs::path(TARNVEL_MIRROR_TOOL));
+    WriteFile(FSource / "clip.mp4", "video");
+    WriteFile(FSource / "sub" / "b.mov", "filme");
+    fs::create_directories(FSource / "vazio");
+    WriteFile(FSource / "setup.exe", "program");
+    WriteFile(FSource / ".oculto", "hidden");
+    WriteFile(FDestination / "extra.txt", "kept only when preserving");
+    WriteFile(FDestination / "sub" / "velho.txt", "old");
+    FrmTarnvel->ChkPreserva->setChecked(preserve);
+
+    Click({}, false);
+
+    QVERIFY(ShownBoxes.empty());
+    after.sort();
+    QCOMPARE(Tree(FDestination), after);
+    QCOMPARE(ReadFile(FDestination / "sub" / "b.mov"), std::string("filme"));
+    QStringList files;
+    for (const QString& name : after)
+      if (!name.contains('/')) files << name;
+    VerifyEnded(files);
+#endif
+  }
+};
+
+TARNVEL_UI_TEST_MAIN(SyncTest)
+#include "sync_test.moc"
