@@ -58,7 +58,7 @@ void TApplication::SetTitle(const QString& title) { FTitle = title; }
 QWidget* TApplication::NewFormParent() const {
   // Secondary windows belong to the main window: no taskbar button of their
   // own, kept in front of it, hidden with it while it is minimised.
-  return MainFormOnTaskBar ? FMainForm : nullptr;
+  return MainFormOnTaskBar ? FMainForm.data() : nullptr;
 }
 
 void TApplication::AdoptForm(QWidget* form) {

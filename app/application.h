@@ -44,7 +44,7 @@ class TApplication {
     variable = new T(NewFormParent());
     AdoptForm(variable);
   }
-  QWidget* MainForm() const { return FMainForm; }
+  QWidget* MainForm() const { return FMainForm.data(); }
 
   // Shows the main window and dispatches events until Terminate.
   void Run();
@@ -71,7 +71,8 @@ class TApplication {
   std::unique_ptr<QApplication> FQtApp;
   bool FComInitialized = false;
   QString FTitle;
-  QWidget* FMainForm = nullptr;
+  // Guarded: a test that destroys the main window has the next one created take its place.
+  QPointer<QWidget> FMainForm;
   std::vector<QPointer<QWidget>> FForms;
   std::unique_ptr<TMessagePresenter> FPresenter;
 };

@@ -80,7 +80,7 @@ struct RawReader {
   std::atomic<long> records{0}, emptyBatches{0};
   std::thread thread;
 
-  RawReader(const fs::path& dir, std::uint32_t f) : handle(platform::OpenDirWatch(dir.u16string())), filter(f) {
+  RawReader(const fs::path& dir, std::uint32_t f) : handle(platform::OpenDirWatch(dir.u16string(), false, f)), filter(f) {
     thread = std::thread([this] { Run(); });
   }
   void Run() {

@@ -48,8 +48,8 @@ TFolderMonWorker::TFolderMonWorker(TFolderMon* AOwner) : FLink(std::make_shared<
   FLink->Owner = AOwner;
   if (!AOwner) throw Exception("Reference to TFolderMon instance must be specified");
   FLink->MonitorSubFolders = AOwner->MonitorSubFolders();
-  FFolder = platform::OpenDirWatch(AOwner->Folder());
   FMonFilter = NotifyFilterFor(AOwner->MonitoredChanges());
+  FFolder = platform::OpenDirWatch(AOwner->Folder(), FLink->MonitorSubFolders, FMonFilter);
 }
 
 std::shared_ptr<TFolderMonLink> TFolderMonWorker::Create(TFolderMon* AOwner) {

@@ -269,6 +269,8 @@ void TFrmTarnvel::FolderChanged(TFolderMon*, TFolderItemInfo AFolderItem) {
   DirectoryListOrigem->SetDirectory(Q(SourceRoot));
   FileListBoxOrigem->Update();
   FileListBoxDestino->Update();
+}
+
 void TFrmTarnvel::BtCopiarClick(QObject*) {
   const WideString commandLine = MirrorCommandLine(SourceRoot, DestinationRoot, ChkPreserva->isChecked());
   if (!FrmRoboCopy) Application->CreateForm(FrmRoboCopy);

@@ -26,8 +26,10 @@ inline constexpr std::uint32_t NotifyLastAccess = 0x20;
 inline constexpr std::uint32_t NotifyCreation = 0x40;
 inline constexpr std::uint32_t NotifySecurity = 0x100;
 
-// InvalidDirWatch when the folder cannot be opened.
-DirWatchHandle OpenDirWatch(const std::u16string& folder);
+// InvalidDirWatch when the folder cannot be opened. Where the system allows,
+// changes are gathered from here on, so none is missed before the first wait;
+// watchSubtree and filter must then be those of every wait on the handle.
+DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter);
 
 // Blocks until a change matching filter happens in the folder (or below it with
 // watchSubtree), then fills buffer (4-byte aligned). False when the wait fails,

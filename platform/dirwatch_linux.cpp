@@ -68,10 +68,10 @@ class Watcher {
   Watcher(int fd, std::string root) : fd_(fd), root_(std::move(root)) {}
   ~Watcher() { close(fd_); }
 
+  void Start(bool subtree, std::uint32_t filter);
   bool Read(void* buffer, std::uint32_t length, bool subtree, std::uint32_t filter, std::uint32_t& bytes);
 
  private:
-  void Start(bool subtree, std::uint32_t filter);
   void AddFolder(const std::string& rel, bool reportEntries);
   void Translate(const char* events, ssize_t size);
   void Translate(const inotify_event& ev);
@@ -322,13 +322,17 @@ bool Watcher::Read(void* buffer, std::uint32_t length, bool subtree, std::uint32
 
 }  // namespace
 
-DirWatchHandle OpenDirWatch(const std::u16string& folder) {
+DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter) {
   const std::string root = ToUtf8(folder);
   struct stat st {};
   if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return InvalidDirWatch;
   const int fd = inotify_init1(IN_CLOEXEC);
   if (fd < 0) return InvalidDirWatch;
-  return reinterpret_cast<DirWatchHandle>(new Watcher(fd, root));
+  auto* watcher = new Watcher(fd, root);
+  // Watching starts now, not at the first wait: a file that lands right after
+  // the monitor is switched on is reported.
+  watcher->Start(watchSubtree, filter);
+  return reinterpret_cast<DirWatchHandle>(watcher);
 }
 
 bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, bool watchSubtree,

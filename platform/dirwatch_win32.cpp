@@ -4,7 +4,7 @@
 
 namespace platform {
 
-DirWatchHandle OpenDirWatch(const std::u16string& folder) {
+DirWatchHandle OpenDirWatch(const std::u16string& folder, bool, std::uint32_t) {
   HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(folder.c_str()), GENERIC_READ | FILE_LIST_DIRECTORY,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);

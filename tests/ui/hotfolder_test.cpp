@@ -11,6 +11,7 @@
 #include <memory>
 #include <thread>
 
+#include "forms/UFrmRoboCopy.h"
 #include "forms/UFrmTarnvel.h"
 #include "funcoes/funcoes.h"
 #include "platform/process.h"
