@@ -31,6 +31,7 @@ leg() {
   if ! cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1; then
     grep -E "error|Error|FAILED" "$dir.build.log" | head -40; broken_legs+=("$name (build)"); return
   fi
+  [ -z "${LEG_BEFORE_TESTS:-}" ] || "$LEG_BEFORE_TESTS"
   local log="$dir.ctest.log"
   (cd "$dir" && ctest -j "$jobs" --timeout 600 "${ctest_args[@]}") 2>&1 | tee "$log"
   local summary
@@ -61,21 +62,25 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   leg threads build/tsan -- -DCMAKE_BUILD_TYPE=Debug -DTARNVEL_BUILD_UI=OFF -DTARNVEL_BUILD_BENCH=OFF \
     "-DCMAKE_CXX_FLAGS=-fsanitize=thread -fno-omit-frame-pointer" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread"
 
-# Windows: a throw-away Wine prefix, prepared once per run.
+# Windows: a throw-away Wine prefix.
 export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-rm -rf "$WINEPREFIX"
-# A persistent server, booted with its output elsewhere: the services that Wine
-# starts would otherwise inherit the first test's output pipe and keep ctest
-# waiting on it until the test times out.
-wineserver -p >/dev/null 2>&1
-wineboot -i >/dev/null 2>&1 </dev/null
+# A persistent server, booted just before the tests with its output elsewhere:
+# services that Wine starts on demand would otherwise inherit the first test's
+# output pipe and keep ctest waiting on it until the test times out.
+boot_wine() {
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+  wineserver -p >/dev/null 2>&1
+  wineboot -i >/dev/null 2>&1 </dev/null
+}
 # The program file's resources (process declaration, icon, version block) compile.
 if (cd app && x86_64-w64-mingw32-windres -O coff tarnvel.rc -o "$root/build/tarnvel.res.o"); then
   echo "windres: app/tarnvel.rc compiles"; total_passed=$((total_passed + 1))
 else
   broken_legs+=("windows (tarnvel.rc)"); total_failed=$((total_failed + 1))
 fi
-leg windows build/mingw -V -- -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
+LEG_BEFORE_TESTS=boot_wine \
+  leg windows build/mingw -V -- -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DTARNVEL_BUILD_UI=OFF -DTARNVEL_BUILD_BENCH=OFF
 wineserver -k >/dev/null 2>&1 || true
 

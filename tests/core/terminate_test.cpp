@@ -43,7 +43,8 @@ class Child {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
-    if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+    // Without a console of its own: no console host outlives a child ended by force.
+    if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
                        nullptr, &si, &pi_)) {
       CloseHandle(pi_.hThread);
     }
