@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "bench/percentile.h"
 #include "forms/UFrmTarnvel.h"
 #include "funcoes/funcoes.h"
 #include "platform/process.h"
@@ -25,11 +26,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(p / 100.0 * v.size()))];
-}
 
 // Runs the event loop (where the monitor's reports are handled) until done.
 template <class Done>

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "bench/percentile.h"
 #include "forms/UFrmRoboCopy.h"
 #include "forms/UFrmTarnvel.h"
 #include "funcoes/funcoes.h"
@@ -63,12 +64,6 @@ void MakeTree(const fs::path& root, int files) {
     if (i % 100 == 0) fs::create_directories(folder);
     std::ofstream(folder / ("clip" + std::to_string(i) + ".mp4"), std::ios::binary) << content;
   }
-}
-
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(p / 100.0 * v.size()))];
 }
 
 }  // namespace
