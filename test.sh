@@ -25,7 +25,8 @@ leg() {
   [ $# -gt 0 ] && shift
   cmake_args=("$@")
   echo "=== leg $name ==="
-  if ! cmake -S "$root" -B "$dir" -G Ninja "${cmake_args[@]}" >"$dir.configure.log" 2>&1; then
+  # Every leg needs its tests: a missing GoogleTest fails the configure step.
+  if ! cmake -S "$root" -B "$dir" -G Ninja -DTARNVEL_REQUIRE_TESTS=ON "${cmake_args[@]}" >"$dir.configure.log" 2>&1; then
     cat "$dir.configure.log"; broken_legs+=("$name (configure)"); return
   fi
   if ! cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1; then

@@ -38,8 +38,15 @@ void TFolderMonLink::Terminate() {
   {
     std::lock_guard<std::mutex> guard(PauseLock);
     Terminated = true;
+    platform::WakeDirWatch(Folder);
   }
   PauseEnd.notify_all();
+}
+
+void TFolderMonLink::CloseFolder() {
+  std::lock_guard<std::mutex> guard(PauseLock);
+  platform::CloseDirWatch(Folder);
+  Folder = platform::InvalidDirWatch;
 }
 
 // ---- TFolderMonWorker ----
@@ -50,6 +57,7 @@ TFolderMonWorker::TFolderMonWorker(TFolderMon* AOwner) : FLink(std::make_shared<
   FLink->MonitorSubFolders = AOwner->MonitorSubFolders();
   FMonFilter = NotifyFilterFor(AOwner->MonitoredChanges());
   FFolder = platform::OpenDirWatch(AOwner->Folder(), FLink->MonitorSubFolders, FMonFilter);
+  FLink->Folder = FFolder;
 }
 
 std::shared_ptr<TFolderMonLink> TFolderMonWorker::Create(TFolderMon* AOwner) {
@@ -68,7 +76,7 @@ std::shared_ptr<TFolderMonLink> TFolderMonWorker::Create(TFolderMon* AOwner) {
       }
     });
   } catch (...) {
-    platform::CloseDirWatch(worker->FFolder);
+    worker->FLink->CloseFolder();
     throw;
   }
   worker.release();
@@ -79,9 +87,9 @@ std::shared_ptr<TFolderMonLink> TFolderMonWorker::Create(TFolderMon* AOwner) {
 void TFolderMonWorker::Execute() {
   // Closes the folder and releases the buffer however the loop is left.
   struct Cleanup {
-    platform::DirWatchHandle handle;
-    ~Cleanup() { platform::CloseDirWatch(handle); }
-  } cleanup{FFolder};
+    TFolderMonLink& link;
+    ~Cleanup() { link.CloseFolder(); }
+  } cleanup{*FLink};
   auto buffer = std::make_unique<std::uint32_t[]>(ChangeBufferSize / 4);
   auto* bytes = reinterpret_cast<const unsigned char*>(buffer.get());
   const std::function<void()> notifyOwner = [this] { NotifyOwner(); };

@@ -71,8 +71,14 @@ struct TFolderMonLink {
   // Wakes a worker pausing after a failed wait, so a detached one ends at once.
   std::mutex PauseLock;
   std::condition_variable PauseEnd;
+  // The worker's folder handle until the worker closes it (under PauseLock), so
+  // that Terminate can wake the worker's wait without touching a closed handle.
+  platform::DirWatchHandle Folder = platform::InvalidDirWatch;
 
+  // Sets Terminated and wakes the worker's wait (main thread).
   void Terminate();
+  // Closes the folder handle (worker thread, as it ends).
+  void CloseFolder();
 };
 
 class TFolderMonWorker {

@@ -1,6 +1,7 @@
 #include "forms/folderpicker.h"
 
 #ifdef _WIN32
+#include "forms/UFrmTarnvel.h"
 #include "platform/folderdialog.h"
 #else
 #include <QFileDialog>
@@ -13,7 +14,10 @@ class TSystemFolderPicker : public TFolderPicker {
  public:
   std::optional<QString> Execute(const QString& startFolder) override {
     std::u16string name;
-    if (!FDialog.Execute(startFolder.toStdU16String(), name)) return std::nullopt;
+    // Owned by the main window, which takes no input (a second "Raiz" click
+    // included) while the picker is open.
+    void* owner = FrmTarnvel ? reinterpret_cast<void*>(FrmTarnvel->winId()) : nullptr;
+    if (!FDialog.Execute(owner, startFolder.toStdU16String(), name)) return std::nullopt;
     return QString::fromStdU16String(name);
   }
 

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "mirror/folder.h"
+#include "platform/longpath.h"
 
 namespace mirror {
 namespace fs = std::filesystem;
@@ -14,6 +15,10 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path FromUtf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+
+// A folder given on the command line, in the extended-length form: every path
+// below it is built from it, so trees deeper than 260 characters are mirrored.
+fs::path RootPath(const std::string& text) { return fs::path(platform::ApiPath(FromUtf8(text).u16string())); }
 
 std::string ToUtf8(const fs::path& path) {
   const std::u8string text = path.u8string();
@@ -37,7 +42,7 @@ Identity IdentityOf(const fs::path& path) {
 }  // namespace
 
 Folder Folder::Open(const std::string& path) {
-  fs::path p = FromUtf8(path);
+  fs::path p = RootPath(path);
   std::error_code error;
   const fs::file_status status = fs::status(p, error);
   Check(error, "open");
@@ -47,7 +52,7 @@ Folder Folder::Open(const std::string& path) {
 
 void Folder::Create(const std::string& path) {
   std::error_code error;
-  fs::create_directories(FromUtf8(path), error);
+  fs::create_directories(RootPath(path), error);
   Check(error, "mkdir");
 }
 

@@ -33,10 +33,18 @@ DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std
 
 // Blocks until a change matching filter happens in the folder (or below it with
 // watchSubtree), then fills buffer (4-byte aligned). False when the wait fails,
-// always so for InvalidDirWatch. True with bytesReturned 0 when changes were lost.
+// always so for InvalidDirWatch, and where waking is supported once the handle
+// has been woken. True with bytesReturned 0 when changes were lost.
 // One handle serves one caller whose filter and subtree flag do not change.
 bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, bool watchSubtree,
                     std::uint32_t filter, std::uint32_t& bytesReturned);
+
+// From any thread, while the handle is open (the caller makes sure it is not
+// closed meanwhile). Windows: ends the wait in progress on handle and every
+// later one, so a watch that is no longer wanted lets go of its folder at once
+// (an open folder handle keeps a card from being ejected). Linux: nothing; an
+// inotify watch keeps no folder busy, and the wait ends at the next change.
+void WakeDirWatch(DirWatchHandle handle);
 
 void CloseDirWatch(DirWatchHandle handle);
 

@@ -342,6 +342,10 @@ bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, b
   return reinterpret_cast<Watcher*>(handle)->Read(buffer, length, watchSubtree, filter, bytesReturned);
 }
 
+// Nothing to wake: an inotify watch keeps no folder busy, and the wait ends at
+// the folder's next change.
+void WakeDirWatch(DirWatchHandle) {}
+
 void CloseDirWatch(DirWatchHandle handle) {
   if (handle != InvalidDirWatch) delete reinterpret_cast<Watcher*>(handle);
 }

@@ -1,25 +1,114 @@
+// Directory changes on Windows: ReadDirectoryChangesW, overlapped.
+//
+// The first read is issued when the handle is opened, so changes are gathered
+// from that moment and not only from the worker's first wait; each completed
+// read issues the next before its records are handed on. A wait also ends when
+// the handle is woken (WakeDirWatch), so a monitor that is switched off lets go
+// of its folder at once: a card can be ejected and a deleted folder goes away.
 #include <windows.h>
 
+#include <cstring>
+#include <vector>
+
 #include "platform/dirwatch.h"
+#include "platform/longpath.h"
 
 namespace platform {
 
-DirWatchHandle OpenDirWatch(const std::u16string& folder, bool, std::uint32_t) {
-  HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(folder.c_str()), GENERIC_READ | FILE_LIST_DIRECTORY,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  return reinterpret_cast<DirWatchHandle>(h);
+namespace {
+
+// The system fills this buffer; a batch is copied out to the caller's.
+constexpr DWORD ReadBufferSize = 32768;
+
+struct Watch {
+  HANDLE folder = INVALID_HANDLE_VALUE;
+  HANDLE done = nullptr;  // the read's completion
+  HANDLE wake = nullptr;  // set once, by WakeDirWatch
+  OVERLAPPED overlapped{};
+  bool pending = false;
+  BOOL subtree = FALSE;
+  DWORD filter = 0;
+  std::vector<DWORD> buffer = std::vector<DWORD>(ReadBufferSize / sizeof(DWORD));
+
+  ~Watch() {
+    Finish();
+    if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+    if (done) CloseHandle(done);
+    if (wake) CloseHandle(wake);
+  }
+
+  void Issue() {
+    overlapped = OVERLAPPED{};
+    overlapped.hEvent = done;
+    pending = ReadDirectoryChangesW(folder, buffer.data(), ReadBufferSize, subtree, filter, nullptr, &overlapped,
+                                    nullptr) != FALSE;
+  }
+
+  // Cancels a read in progress and waits until the system has let go of the
+  // buffer, whatever the read's outcome.
+  void Finish() {
+    if (!pending) return;
+    CancelIoEx(folder, &overlapped);
+    DWORD ignored = 0;
+    GetOverlappedResult(folder, &overlapped, &ignored, TRUE);
+    pending = false;
+  }
+};
+
+Watch* Of(DirWatchHandle handle) { return reinterpret_cast<Watch*>(handle); }
+
+}  // namespace
+
+DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter) {
+  HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(ApiPath(folder).c_str()),
+                         GENERIC_READ | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return InvalidDirWatch;
+  auto* watch = new Watch;
+  watch->folder = h;
+  watch->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  watch->wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!watch->done || !watch->wake) {
+    delete watch;
+    return InvalidDirWatch;
+  }
+  watch->subtree = watchSubtree ? TRUE : FALSE;
+  watch->filter = filter;
+  watch->Issue();
+  return reinterpret_cast<DirWatchHandle>(watch);
 }
 
-bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, bool watchSubtree,
-                    std::uint32_t filter, std::uint32_t& bytesReturned) {
+bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, bool, std::uint32_t,
+                    std::uint32_t& bytesReturned) {
+  bytesReturned = 0;
+  if (handle == InvalidDirWatch) return false;
+  Watch& watch = *Of(handle);
+  if (!watch.pending) watch.Issue();
+  if (!watch.pending) return false;
+  const HANDLE events[2] = {watch.done, watch.wake};
+  if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    watch.Finish();  // woken: the wait ends without records
+    return false;
+  }
   DWORD count = 0;
-  const BOOL ok = ReadDirectoryChangesW(reinterpret_cast<HANDLE>(handle), buffer, length, watchSubtree ? TRUE : FALSE,
-                                        filter, &count, nullptr, nullptr);
-  bytesReturned = count;
-  return ok != FALSE;
+  const BOOL ok = GetOverlappedResult(watch.folder, &watch.overlapped, &count, FALSE);
+  watch.pending = false;
+  if (!ok) return false;
+  // A batch larger than the caller's buffer cannot be told: changes lost.
+  if (count <= length) {
+    std::memcpy(buffer, watch.buffer.data(), count);
+    bytesReturned = count;
+  }
+  watch.Issue();
+  return true;
 }
 
-void CloseDirWatch(DirWatchHandle handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+void WakeDirWatch(DirWatchHandle handle) {
+  if (handle != InvalidDirWatch) SetEvent(Of(handle)->wake);
+}
+
+void CloseDirWatch(DirWatchHandle handle) {
+  if (handle != InvalidDirWatch) delete Of(handle);
+}
 
 }  // namespace platform

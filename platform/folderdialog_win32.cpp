@@ -3,13 +3,14 @@
 
 #include "funcoes/exceptions.h"
 #include "platform/folderdialog.h"
+#include "platform/process.h"
 
 namespace platform {
 
 namespace {
 
 void Check(HRESULT result) {
-  if (FAILED(result)) throw EOSError(static_cast<int>(result), std::string());
+  if (FAILED(result)) throw EOSError(static_cast<int>(result), HResultText(result));
 }
 
 // The item's name of the given kind, or empty when it has none.
@@ -23,6 +24,13 @@ std::u16string ItemName(IShellItem* item, SIGDN kind) {
 
 }  // namespace
 
+std::string HResultText(long result) {
+  std::string text = SystemErrorText(static_cast<int>(result));
+  // A code that wraps a system error code has that error's text.
+  if (text.empty() && HRESULT_FACILITY(result) == FACILITY_WIN32) text = SystemErrorText(HRESULT_CODE(result));
+  return text;
+}
+
 FolderDialog::FolderDialog() {
   Check(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&FDialog)));
 }
@@ -31,7 +39,7 @@ FolderDialog::~FolderDialog() {
   if (FDialog) FDialog->Release();
 }
 
-bool FolderDialog::Execute(const std::u16string& startFolder, std::u16string& name) {
+bool FolderDialog::Execute(void* owner, const std::u16string& startFolder, std::u16string& name) {
   name.clear();
   Check(FDialog->SetOptions(FOS_PICKFOLDERS));
   if (!startFolder.empty()) {
@@ -42,7 +50,7 @@ bool FolderDialog::Execute(const std::u16string& startFolder, std::u16string& na
       start->Release();
     }
   }
-  const HRESULT shown = FDialog->Show(nullptr);
+  const HRESULT shown = FDialog->Show(static_cast<HWND>(owner));
   if (shown == HRESULT_FROM_WIN32(ERROR_CANCELLED)) return false;
   Check(shown);
   IShellItem* chosen = nullptr;

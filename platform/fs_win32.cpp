@@ -1,11 +1,14 @@
 #include <windows.h>
 
 #include "platform/fs.h"
+#include "platform/longpath.h"
 
 namespace platform {
 
 namespace {
 
+// Every path reaches the system through ApiPath, in the extended-length form:
+// folders deeper than 260 characters, common in media projects, work like any.
 const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 bool IsMissingCode(DWORD code) {
@@ -25,7 +28,8 @@ bool IsMissingCode(DWORD code) {
 
 }  // namespace
 
-bool PathIsDirectory(const std::u16string& path) {
+bool PathIsDirectory(const std::u16string& name) {
+  const std::u16string path = ApiPath(name);
   const DWORD attributes = GetFileAttributesW(W(path));
   if (attributes == INVALID_FILE_ATTRIBUTES) return !IsMissingCode(GetLastError());
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
@@ -40,8 +44,8 @@ bool PathIsDirectory(const std::u16string& path) {
 
 bool PathIsFile(const std::u16string& path) {
   // Follows a link to its target, as a file's link counts as that file.
-  HANDLE h = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = CreateFileW(W(ApiPath(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info{};
   const bool ok = GetFileInformationByHandle(h, &info) != 0;
@@ -49,11 +53,11 @@ bool PathIsFile(const std::u16string& path) {
   return ok && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool MakeDirectory(const std::u16string& path) { return CreateDirectoryW(W(path), nullptr) != 0; }
+bool MakeDirectory(const std::u16string& path) { return CreateDirectoryW(W(ApiPath(path)), nullptr) != 0; }
 
 std::u16string ResolvedPath(const std::u16string& path) {
-  HANDLE h = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = CreateFileW(W(ApiPath(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return path;
   std::u16string result(MAX_PATH, u'\0');
   DWORD length = GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(result.data()),
@@ -76,7 +80,8 @@ bool SamePathName(const std::u16string& a, const std::u16string& b) {
   return CompareStringOrdinal(W(a), static_cast<int>(a.size()), W(b), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-int DirectoryEntryError(const std::u16string& path) {
+int DirectoryEntryError(const std::u16string& name) {
+  const std::u16string path = ApiPath(name);
   const DWORD attributes = GetFileAttributesW(W(path));
   if (attributes == INVALID_FILE_ATTRIBUTES) return static_cast<int>(GetLastError());
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
@@ -95,7 +100,8 @@ struct FolderListing::State {
   std::optional<FolderId> id;
 };
 
-FolderListing::FolderListing(const std::u16string& folder) : state_(std::make_unique<State>()) {
+FolderListing::FolderListing(const std::u16string& name) : state_(std::make_unique<State>()) {
+  const std::u16string folder = ApiPath(name);
   state_->find = FindFirstFileW(W(folder + u"*.*"), &state_->data);
   if (state_->find == INVALID_HANDLE_VALUE) return;
   state_->pending = true;

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "funcoes/exceptions.h"
+#include "platform/longpath.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -71,7 +72,7 @@ std::u16string ProgramFileName(const std::u16string& name) {
 }
 
 bool IsProgramFile(const std::u16string& path) {
-  const DWORD attributes = GetFileAttributesW(W(path));
+  const DWORD attributes = GetFileAttributesW(W(ApiPath(path)));
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

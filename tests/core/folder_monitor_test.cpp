@@ -17,6 +17,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <tlhelp32.h>
 #else
 #include <time.h>
 #include <unistd.h>
@@ -429,6 +430,51 @@ TEST_F(FolderMonTest, DeactivatedWorkerEndsAtTheNextChangeWithoutDelivering) {
   const std::vector<Delivery> want = {{faNew, "once.txt"}};
   EXPECT_EQ(got, want);
 }
+
+// The watch starts with Activate, not with the worker's first wait: a clip
+// that lands right after the box is ticked is reported. No probe first.
+TEST_F(FolderMonTest, ChangeRightAfterActivateIsReported) {
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    Prepare("round" + std::to_string(round));
+    mon->SetMonitoredChanges({ctFileName});
+    mon->Activate();
+    WriteFile(watched / "first.mov", "");
+    EXPECT_TRUE(DrainUntil([&] { return InOrder(got, {{faNew, "first.mov"}}); })) << ::testing::PrintToString(got);
+    mon.reset();
+  }
+}
+
+#ifdef _WIN32
+int ThreadsOfThisProcess() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  int count = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  CloseHandle(snapshot);
+  return count;
+}
+
+// Windows keeps a folder that a handle holds open: a card cannot be ejected,
+// and a deleted folder stays until the handle is closed. So Deactivate wakes
+// the worker, which ends and closes its handle at once, with no further change.
+TEST_F(FolderMonTest, DeactivateEndsTheWorkerAndClosesItsFolderAtOnce) {
+  const int threadsBefore = ThreadsOfThisProcess();
+  Start({ctFileName});  // the worker is in its wait
+  const int withWorker = ThreadsOfThisProcess();
+  ASSERT_GT(withWorker, threadsBefore);
+  mon->Deactivate();
+  // The bound the user waits for after unticking the box.
+  EXPECT_TRUE(DrainUntil([&] { return ThreadsOfThisProcess() == withWorker - 1; }, std::chrono::seconds(1)))
+      << "the worker still runs";
+  std::filesystem::remove_all(watched);
+  EXPECT_TRUE(DrainUntil([&] { return !std::filesystem::exists(watched); }, std::chrono::seconds(1)))
+      << "the deleted folder stays: its handle is still open";
+  EXPECT_TRUE(got.empty()) << ::testing::PrintToString(got);
+}
+#endif
 
 TEST_F(FolderMonTest, HandlerThatRaisesEndsTheWorker) {
   int calls = 0;

@@ -217,3 +217,33 @@ TEST_F(SettingsStore, TwoWritersAtOnceLoseNothing) {
 }
 
 #endif
+
+#ifdef _WIN32
+// The tests work on a scratch key: the user's own settings survive them.
+TEST(IsolatedSettingsOnWindows, TheUsersOwnSettingsAreNeverTouched) {
+  const wchar_t* const path = L"Software\\Corvalen\\TARNVEL";
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition),
+            ERROR_SUCCESS);
+  // A value of this test's own, standing for the user's settings.
+  const wchar_t mine[] = L"C:\\my clips";
+  RegSetValueExW(key, L"tarnvel_test_sentinel", 0, REG_SZ, reinterpret_cast<const BYTE*>(mine), sizeof mine);
+  {
+    IsolatedSettings store;
+    EXPECT_FALSE(store.KeyExists());
+    EXPECT_EQ(SettingValue(u"ler", u"tarnvel_test_sentinel", u"none"), u"none");
+    EXPECT_EQ(SettingValue(u"escrever", u"tarnvel_test_sentinel", u"C:\\test"), u"OK");
+    EXPECT_EQ(SettingValue(u"excluir", u"tarnvel_test_sentinel", u""), u"OK");
+  }
+  wchar_t value[64] = {};
+  DWORD size = sizeof value;
+  EXPECT_EQ(RegQueryValueExW(key, L"tarnvel_test_sentinel", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(value), mine);
+  // Leave the machine as it was.
+  RegDeleteValueW(key, L"tarnvel_test_sentinel");
+  RegCloseKey(key);
+  if (disposition == REG_CREATED_NEW_KEY) RegDeleteKeyW(HKEY_CURRENT_USER, path);
+}
+#endif

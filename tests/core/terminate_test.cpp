@@ -1,5 +1,6 @@
-// These tests end every process named robocopy: they hold the robocopy
-// resource lock so no other test's child is ended with them.
+// The routine ends every process of a name. The tests' children carry a name
+// of this run's own, so no robocopy of the user's, nor another test's child,
+// is ended with them.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -96,26 +97,35 @@ class Child {
 
 #ifdef _WIN32
 constexpr bool kPosix = false;
-const char* const kUpperName = "ROBOCOPY.EXE";
-const char* const kLowerName = "robocopy.exe";
-const char* const kOtherName = "robocop.exe";
+const std::string kExe = ".exe";
+int ProcessId() { return static_cast<int>(GetCurrentProcessId()); }
 #else
 constexpr bool kPosix = true;
-const char* const kUpperName = "robocopy";
-const char* const kLowerName = "robocopy";
-const char* const kOtherName = "robocop";
+const std::string kExe;
+int ProcessId() { return static_cast<int>(getpid()); }
 #endif
+
+std::string Upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+// The children's name: short enough for a POSIX process name (15 characters).
+const std::string kBase = "tvk" + std::to_string(ProcessId());
+
+std::u16string W(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 }  // namespace
 
 TEST(TerminateProcessesByName, EndsEveryMatchAndSparesOthers) {
   TempDir t;
-  Child upper(HelperNamed(t, "a", kUpperName));
-  Child lower(HelperNamed(t, "b", kLowerName));
-  Child other(HelperNamed(t, "c", kOtherName));
+  Child upper(HelperNamed(t, "a", Upper(kBase + kExe)));
+  Child lower(HelperNamed(t, "b", kBase + kExe));
+  Child other(HelperNamed(t, "c", kBase.substr(0, kBase.size() - 1) + kExe));
   ASSERT_TRUE(upper.Started() && lower.Started() && other.Started());
 
-  EXPECT_NE(TerminateProcessesByName(u"robocopy.exe"), 0);
+  EXPECT_NE(TerminateProcessesByName(W(kBase + ".exe")), 0);
 
   EXPECT_EQ(upper.Finish(), End::EndedByRoutine);
   EXPECT_EQ(lower.Finish(), End::EndedByRoutine);
@@ -124,25 +134,26 @@ TEST(TerminateProcessesByName, EndsEveryMatchAndSparesOthers) {
 
 TEST(TerminateProcessesByName, NameMatching) {
   TempDir t;
-  // Listed with a capital R.
-  const fs::path helper = HelperNamed(t, "h", kPosix ? "Robocopy" : "Robocopy.exe");
+  // Listed with a capital first letter.
+  const std::string listed = "T" + kBase.substr(1);
+  const fs::path helper = HelperNamed(t, "h", listed + kExe);
   struct Case {
     std::u16string name;
     bool ends;
   };
   const std::vector<Case> cases = {
-      {u"robocopy.exe", true},
-      {u"ROBOCOPY.EXE", true},
-      {u"rOBOcopy.eXe", true},
+      {W(kBase + ".exe"), true},
+      {W(Upper(kBase) + ".EXE"), true},
+      {W("tVK" + kBase.substr(3) + ".eXe"), true},
       // The bare name is the process's own name only where programs carry no ".exe".
-      {u"Robocopy", kPosix},
+      {W(listed), kPosix},
       // The whole executable path is known only on POSIX.
       {U(helper), kPosix},
-      {u"robocop.exe", false},
-      {u"obocopy.exe", false},
-      {u"robocopy.ex", false},
-      {u"robocopy.exe.exe", false},
-      {u"robocopy.exe ", false},
+      {W(kBase.substr(0, kBase.size() - 1) + ".exe"), false},
+      {W(kBase.substr(1) + ".exe"), false},
+      {W(kBase + ".ex"), false},
+      {W(kBase + ".exe.exe"), false},
+      {W(kBase + ".exe "), false},
       {u"", false},
   };
   for (const Case& c : cases) {

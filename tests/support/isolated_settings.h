@@ -17,7 +17,13 @@ class IsolatedSettings {
  public:
   IsolatedSettings() {
 #ifdef _WIN32
-    Clear();
+    // A scratch key of this process stands in for the user's hive, so the
+    // user's own settings are never read, changed or deleted.
+    scratchName_ = L"Software\\Corvalen\\TARNVEL-tests\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                   std::to_wstring(++Count());
+    RegCreateKeyExW(HKEY_CURRENT_USER, scratchName_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &scratch_,
+                    nullptr);
+    RegOverridePredefKey(HKEY_CURRENT_USER, scratch_);
 #else
     const char* old = std::getenv("XDG_CONFIG_HOME");
     had_ = old != nullptr;
@@ -27,7 +33,10 @@ class IsolatedSettings {
   }
   ~IsolatedSettings() {
 #ifdef _WIN32
-    Clear();
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    RegCloseKey(scratch_);
+    RegDeleteTreeW(HKEY_CURRENT_USER, scratchName_.c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Corvalen\\TARNVEL-tests");  // once no other test uses it
 #else
     if (had_) setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
     else unsetenv("XDG_CONFIG_HOME");
@@ -35,7 +44,8 @@ class IsolatedSettings {
   }
 
 #ifdef _WIN32
-  static void Clear() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Corvalen\\TARNVEL"); }
+  IsolatedSettings(const IsolatedSettings&) = delete;
+  IsolatedSettings& operator=(const IsolatedSettings&) = delete;
   static bool KeyExists() {
     HKEY key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Corvalen\\TARNVEL", 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -65,7 +75,14 @@ class IsolatedSettings {
 #endif
 
  private:
-#ifndef _WIN32
+#ifdef _WIN32
+  static int& Count() {
+    static int count = 0;
+    return count;
+  }
+  std::wstring scratchName_;
+  HKEY scratch_ = nullptr;
+#else
   TempDir dir_;
   bool had_ = false;
   std::string old_;
