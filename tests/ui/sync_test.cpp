@@ -97,6 +97,18 @@ class SyncTest : public QObject {
     QCOMPARE(Items(FrmTarnvel->FileListBoxDestino), destinationItems);
   }
 
+  // No box when text is empty; otherwise one plain notice with that text.
+  void VerifyNotice(const QString& text) {
+    if (text.isEmpty()) {
+      QVERIFY(ShownBoxes.empty());
+      return;
+    }
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    QCOMPARE(ShownBoxes[0].Icon, QMessageBox::NoIcon);
+    QCOMPARE(ShownBoxes[0].Caption, Application->Title());
+    QCOMPARE(ShownBoxes[0].Text, text);
+  }
+
  private slots:
   void initTestCase() {
     // As the program starts: the progress window is then owned by the main window.
@@ -254,8 +266,11 @@ class SyncTest : public QObject {
     QTest::newRow("Interromper Processo") << "stop button";
     QTest::newRow("main window closing") << "close handler";
   }
+  // A stopped run shows nothing, whatever failures the copy had named by then.
   void StoppingEndsTheRunThroughItsEnd() {
     QFETCH(QString, how);
+    WriteFile(FRecords / "exit.txt", "8");
+    WriteFile(FRecords / "output.txt", "ERROR : Copying File /d/clip.mp4 : No space left on device\n");
     bool asked = false;
     Click([&] {
       // Named robocopy only once it runs.
@@ -271,6 +286,7 @@ class SyncTest : public QObject {
     // Ended by the stop, not by itself: the stand-in was still held.
     QVERIFY(!EndedByItself());
     VerifyEnded({"parcial.mov"});
+    VerifyNotice({});
   }
 
   void CloseWithoutARunEndsNoCopyProgram() {
@@ -336,17 +352,11 @@ class SyncTest : public QObject {
     QVERIFY(!MirrorRunning);
     // The progress window stays until the user closes it.
     QVERIFY(FrmRoboCopy->isVisible());
-    if (!notice) {
-      QVERIFY(ShownBoxes.empty());
-      return;
-    }
-    QCOMPARE(ShownBoxes.size(), size_t(1));
-    QCOMPARE(ShownBoxes[0].Icon, QMessageBox::NoIcon);
-    QCOMPARE(ShownBoxes[0].Caption, Application->Title());
-    QCOMPARE(ShownBoxes[0].Text, QString::fromUtf8("Sincronismo não iniciado: a pasta de origem e a pasta de "
-                                                   "destino são a mesma pasta, ou uma está dentro da outra.\n\n"
-                                                   "Origem: %1\nDestino: %2")
-                                     .arg(Q(SourceRoot), Q(DestinationRoot)));
+    VerifyNotice(!notice ? QString()
+                         : QString::fromUtf8("Sincronismo não iniciado: a pasta de origem e a pasta de "
+                                             "destino são a mesma pasta, ou uma está dentro da outra.\n\n"
+                                             "Origem: %1\nDestino: %2")
+                               .arg(Q(SourceRoot), Q(DestinationRoot)));
   }
 
   void SiblingsWithACommonPrefixAreMirrored() {
@@ -374,14 +384,7 @@ class SyncTest : public QObject {
     Click({}, false);
     QCOMPARE(Starts(), 1);
     VerifyEnded({});
-    if (!notice) {
-      QVERIFY(ShownBoxes.empty());
-      return;
-    }
-    QCOMPARE(ShownBoxes.size(), size_t(1));
-    QCOMPARE(ShownBoxes[0].Icon, QMessageBox::NoIcon);
-    QCOMPARE(ShownBoxes[0].Caption, Application->Title());
-    QCOMPARE(ShownBoxes[0].Text, Incomplete + "\n\nERROR : Copying File /d/clip.mp4 : No space left on device");
+    VerifyNotice(notice ? Incomplete + "\n\nERROR : Copying File /d/clip.mp4 : No space left on device" : QString());
   }
 
   // 10 MB of failure lines: the runner drains them as the copy goes and keeps five.
@@ -397,30 +400,6 @@ class SyncTest : public QObject {
     QCOMPARE(lines.front(), Incomplete);
     QCOMPARE(lines[2], QString("ERROR : Copying File /flood/clip.mp4 : No space left on device"));
     QCOMPARE(lines.back(), QString("..."));
-  }
-
-  void AStoppedRunShowsNothing_data() {
-    QTest::addColumn<QString>("how");
-    QTest::newRow("Interromper Processo") << "stop button";
-    QTest::newRow("main window closing") << "close handler";
-  }
-  void AStoppedRunShowsNothing() {
-    QFETCH(QString, how);
-    WriteFile(FRecords / "exit.txt", "8");
-    WriteFile(FRecords / "output.txt", "ERROR : Copying File /d/clip.mp4 : No space left on device\n");
-    bool asked = false;
-    Click([&] {
-      if (asked || Starts() == 0) return;
-      asked = true;
-      if (how == "stop button")
-        FrmRoboCopy->BtInterromper->click();
-      else
-        emit FrmTarnvel->OnClose();
-    });
-    QVERIFY(asked);
-    QVERIFY(!EndedByItself());
-    VerifyEnded({});
-    QVERIFY(ShownBoxes.empty());
   }
 
   // A failure the copy program reports after a stopped run is its own again.
@@ -467,13 +446,7 @@ class SyncTest : public QObject {
       QCOMPARE(ReadFile(FDestination / "clip.mp4"), std::string("video"));
       QCOMPARE(ReadFile(FDestination / "sub" / "b.mov"), std::string("filme"));
     }
-    if (!refused) {
-      QVERIFY(ShownBoxes.empty());
-      return;
-    }
-    QCOMPARE(ShownBoxes.size(), size_t(1));
-    QCOMPARE(ShownBoxes[0].Icon, QMessageBox::NoIcon);
-    QCOMPARE(ShownBoxes[0].Text, EmptySourceText);
+    VerifyNotice(refused ? EmptySourceText : QString());
   }
 
   // The hot folder (which calls the command without a sender) is told once
