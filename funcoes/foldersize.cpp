@@ -46,8 +46,10 @@ bool HoldsFiles(const WideString& path, std::vector<platform::FolderId>& walking
     if (id && std::find(walking.begin(), walking.end(), *id) != walking.end()) return false;
     platform::FolderEntry entry;
     while (listing.Next(entry)) {
+      // Hidden, as for the sizes: the mirror leaves such files alone.
+      if (entry.name.empty() || entry.name[0] == u'.') continue;
       if (!entry.isFolder) return true;
-      if (entry.name != u"." && entry.name != u"..") subfolders.push_back(entry.name);
+      subfolders.push_back(entry.name);
     }
   }
   if (id) walking.push_back(*id);

@@ -43,8 +43,9 @@ WideString ExtractFileDrive(const WideString& path);
 // Folders whose names begin with "." are not entered; a missing or unreadable
 // folder counts 0. A link back to a folder being walked is not entered again.
 int64_t FolderSize(const WideString& path, bool recurse);
-// Whether a file lies anywhere under a folder, in folders whose names begin
-// with "." too; false for an empty, missing or unreadable folder or an empty path.
+// Whether a file lies anywhere under a folder; files and folders whose names
+// begin with "." do not count (a card's hidden bookkeeping is no content).
+// False for an empty, missing or unreadable folder or an empty path.
 bool FolderHoldsFiles(const WideString& path);
 
 // Ends every process whose image name matches name (ASCII letters in any

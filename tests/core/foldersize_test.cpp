@@ -177,13 +177,14 @@ TEST(FolderHoldsFiles, AnyFileAtAnyDepthCounts) {
   fs::create_directories(tmp / "folders" / "c");
   WriteFile(tmp / "deep" / "a" / "b" / "clip.mp4", "");  // empty, still a file
   WriteFile(tmp / "hidden" / ".cache" / "x", "x");
+  WriteFile(tmp / "hidden" / "sub" / ".Trashes", "x");
   WriteFile(tmp / "top" / "clip.mp4", "x");
   const struct {
     std::u16string path;
     bool holds;
   } cases[] = {
       {U(tmp / "empty"), false},       {U(tmp / "folders"), false},  {U(tmp / "deep"), true},
-      {U(tmp / "hidden"), true},       {U(tmp / "top"), true},       {U(tmp / "missing"), false},
+      {U(tmp / "hidden"), false},       {U(tmp / "top"), true},       {U(tmp / "missing"), false},
       {U(tmp / "top" / "clip.mp4"), false}, {u"", false},
   };
   for (const auto& c : cases) {

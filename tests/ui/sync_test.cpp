@@ -420,20 +420,22 @@ class SyncTest : public QObject {
   // An empty source with purging would delete the whole destination.
   void EmptySource_data() {
     QTest::addColumn<bool>("preserve");
-    QTest::addColumn<bool>("emptyFolders");  // the source holds empty folders
+    QTest::addColumn<QString>("sourceHolds");  // "", "folders" (empty ones) or "hidden" (files)
     QTest::addColumn<bool>("destinationFiles");
     QTest::addColumn<bool>("refused");
-    QTest::newRow("purging") << false << false << true << true;
-    QTest::newRow("purging, only empty folders in the source") << false << true << true << true;
-    QTest::newRow("preserving") << true << false << true << false;
-    QTest::newRow("purging into an empty destination") << false << false << false << false;
+    QTest::newRow("purging") << false << "" << true << true;
+    QTest::newRow("purging, only empty folders in the source") << false << "folders" << true << true;
+    QTest::newRow("purging, only hidden files in the source") << false << "hidden" << true << true;
+    QTest::newRow("preserving") << true << "" << true << false;
+    QTest::newRow("purging into an empty destination") << false << "" << false << false;
   }
   void EmptySource() {
     QFETCH(bool, preserve);
-    QFETCH(bool, emptyFolders);
+    QFETCH(QString, sourceHolds);
     QFETCH(bool, destinationFiles);
     QFETCH(bool, refused);
-    if (emptyFolders) fs::create_directories(FSource / "DCIM" / "100");
+    if (sourceHolds == "folders") fs::create_directories(FSource / "DCIM" / "100");
+    if (sourceHolds == "hidden") WriteFile(FSource / ".Trashes" / "501" / "x", "x");
     if (destinationFiles) {
       WriteFile(FDestination / "clip.mp4", "video");
       WriteFile(FDestination / "sub" / "b.mov", "filme");
