@@ -42,7 +42,10 @@ TFrmRoboCopy::TFrmRoboCopy(QWidget* parent) : TForm(parent) {
 void TFrmRoboCopy::BtInterromperClick(QObject*) {
   // A process that cannot be ended is passed over: the window closes all the
   // same and the run ends when the copy does.
-  if (MirrorRunning) TerminateProcessesByName(u"robocopy.exe");
+  if (MirrorRunning) {
+    MirrorStopRequested = true;
+    TerminateProcessesByName(u"robocopy.exe");
+  }
   close();
 }
 

@@ -9,6 +9,7 @@
 #include "forms/UFrmRoboCopy.h"
 #include "forms/folderpicker.h"
 #include "funcoes/cmdline.h"
+#include "funcoes/mirrorfailures.h"
 #include "funcoes/runner.h"
 #include "platform/process.h"
 
@@ -271,17 +272,29 @@ void TFrmTarnvel::FolderChanged(TFolderMon*, TFolderItemInfo AFolderItem) {
   FileListBoxDestino->Update();
 }
 
-void TFrmTarnvel::BtCopiarClick(QObject*) {
+void TFrmTarnvel::BtCopiarClick(QObject* Sender) {
   const WideString commandLine = MirrorCommandLine(SourceRoot, DestinationRoot, ChkPreserva->isChecked());
   if (!FrmRoboCopy) Application->CreateForm(FrmRoboCopy);
   FrmRoboCopy->show();
   FrmRoboCopy->raise();
-  RunMirror(commandLine);
+  // Called without a sender by the hot folder, whose runs repeat their notices less.
+  RunMirror(commandLine, Sender == nullptr);
+}
+
+void TFrmTarnvel::MirrorEnded(const WideString& notice, bool hotFolder) {
+  // The hot folder shows a failure once per streak of failed runs: again after
+  // a run that succeeded, or when other lines fail.
+  if (notice.empty() && !MirrorStopRequested) FFailureNotices.Forget();
+  if (notice.empty() || (hotFolder && !FFailureNotices.Due({notice}))) return;
+  ShowMessage(Q(notice));
 }
 
 void TFrmTarnvel::FormClose(QObject*) {
   // The runner, still pumping messages, sees its copy end and finishes the run.
-  if (MirrorRunning) TerminateProcessesByName(u"robocopy.exe");
+  if (MirrorRunning) {
+    MirrorStopRequested = true;
+    TerminateProcessesByName(u"robocopy.exe");
+  }
 }
 
 namespace {
@@ -289,9 +302,15 @@ namespace {
 // A side whose global is empty names no folder and measures nothing.
 int64_t MeasuredSize(const WideString& root) { return root.empty() ? 0 : FolderSize(root, true); }
 
+// An empty source (a card reader without its card, the mount point of a share
+// that is not mounted) would have the mirror delete the whole destination.
+bool EmptySourceWouldWipe(const WideString& commandLine) {
+  return PurgesExtras(commandLine) && !FolderHoldsFiles(SourceRoot) && FolderHoldsFiles(DestinationRoot);
+}
+
 }  // namespace
 
-void RunMirror(const WideString& commandLine) {
+void RunMirror(const WideString& commandLine, bool hotFolder) {
   if (MirrorRunning) return;
   if (!DirectoryExists(SourceRoot) || !DirectoryExists(DestinationRoot)) return;
   // A mirror between overlapping folders would copy the destination into
@@ -302,9 +321,17 @@ void RunMirror(const WideString& commandLine) {
                     .arg(Q(SourceRoot), Q(DestinationRoot)));
     return;
   }
+  if (EmptySourceWouldWipe(commandLine)) {
+    if (!hotFolder || FrmTarnvel->FEmptySourceNotices.Due({SourceRoot, DestinationRoot}))
+      ShowMessage(QStringLiteral("Sincronismo não iniciado: a pasta de origem está vazia e a pasta de destino não. "
+                                 "Nada foi apagado."));
+    return;
+  }
 
-  platform::ChildProcess child = StartMirror(commandLine);
+  TMirrorFailures failures;
+  platform::ChildProcess child = StartMirror(commandLine, [&failures](std::string_view bytes) { failures.Feed(bytes); });
   MirrorRunning = true;
+  MirrorStopRequested = false;
   // Handlers that run nested in ProcessMessages end at their own boundary,
   // so nothing here throws and the end steps below are always reached.
   while (!child.Wait(10)) {
@@ -315,9 +342,12 @@ void RunMirror(const WideString& commandLine) {
     FrmRoboCopy->repaint();
     Application->ProcessMessages();
   }
+  const platform::ChildEnd end = child.End();
   child.Close();
   FrmRoboCopy->GaugeEspelho->SetProgress(0);
   MirrorRunning = false;
   FrmRoboCopy->close();
   FrmTarnvel->FileListBoxDestino->Update();
+  failures.Finish();
+  FrmTarnvel->MirrorEnded(MirrorFailureNotice(end, failures, MirrorStopRequested, hotFolder), hotFolder);
 }

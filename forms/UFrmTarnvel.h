@@ -13,6 +13,7 @@
 #include "folder_monitor/FolderMon.h"
 #include "forms/form.h"
 #include "funcoes/funcoes.h"
+#include "funcoes/noticeonce.h"
 
 class TFrmTarnvel : public TForm {
   Q_OBJECT
@@ -57,6 +58,14 @@ class TFrmTarnvel : public TForm {
 
  private:
   std::unique_ptr<TFolderMon> FFolderMon;
+  // What the hot folder has already been told: an empty source for a pair of
+  // folders, and the failures of the current streak of failed runs.
+  TNoticeOnce FEmptySourceNotices, FFailureNotices;
+
+  // The runner's last step: shows the notice of a run that did not finish its
+  // job (empty when there is none), once per failure streak for the hot folder.
+  void MirrorEnded(const WideString& notice, bool hotFolder);
+  friend void RunMirror(const WideString& commandLine, bool hotFolder);
 
   // A "Raiz" button's work for one side: root is that side's global.
   void PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName, TDirectoryListBox* tree,
@@ -65,9 +74,13 @@ class TFrmTarnvel : public TForm {
 
 extern TFrmTarnvel* FrmTarnvel;
 
-// Runs one mirror with the command line and returns when the copy has ended.
-// Returns at once, showing nothing, while a mirror runs or when either root is
-// not an existing folder; with a notice when the two roots overlap. Raises
-// EOSError when the copy program cannot be started. The progress window
-// (FrmRoboCopy) must exist.
-void RunMirror(const WideString& commandLine);
+// Runs one mirror with the command line and returns when the copy has ended;
+// hotFolder for a run the hot folder asked for. Returns at once, showing
+// nothing, while a mirror runs or when either root is not an existing folder;
+// with a notice when the two roots overlap, or when the source holds no file
+// while the destination does and the line would delete what only the
+// destination holds (the hot folder shows that once per pair of folders).
+// After a run that did not finish its job, a notice says so. Raises EOSError
+// when the copy program cannot be started. The progress window (FrmRoboCopy)
+// must exist.
+void RunMirror(const WideString& commandLine, bool hotFolder);

@@ -1,5 +1,7 @@
 #include "funcoes/cmdline.h"
 
+#include "platform/text.h"
+
 namespace {
 
 constexpr const char16_t* PreservingTail =
@@ -100,6 +102,16 @@ std::vector<WideString> SplitCommandLine(const WideString& line) {
   }
   args.push_back(current);
   return args;
+}
+
+bool PurgesExtras(const WideString& line) {
+  bool purge = false, keep = false;
+  for (const WideString& arg : SplitCommandLine(line)) {
+    const WideString option = platform::AsciiUpper(arg);
+    purge = purge || option == u"/MIR" || option == u"/PURGE";
+    keep = keep || option == u"/XX";
+  }
+  return purge && !keep;
 }
 
 WideString TrimControl(const WideString& line) {

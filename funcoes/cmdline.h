@@ -23,5 +23,9 @@ WideString MirrorCommandLine(const WideString& source, const WideString& destina
 // quote and ends the quoting. An empty line gives no argument.
 std::vector<WideString> SplitCommandLine(const WideString& line);
 
+// Whether a mirror command line deletes what only the destination holds: it
+// asks for /MIR or /PURGE (ASCII letters in any case) and not for /XX.
+bool PurgesExtras(const WideString& line);
+
 // The line without its leading and trailing characters of code 32 or less.
 WideString TrimControl(const WideString& line);

@@ -19,6 +19,9 @@ constexpr char16_t PathDelim = u'/';
 extern WideString SourceRoot, DestinationRoot, AppFolder;
 // Set while a mirror child process runs. Main thread only.
 extern bool MirrorRunning;
+// Set when the user ends the copy during a run ("Interromper Processo", or
+// closing the main window); cleared by the runner at each start. Main thread only.
+extern bool MirrorStopRequested;
 
 // One operation on one stored value: "ler" reads (value is the default),
 // "escrever" writes, "excluir" deletes. Any other word touches nothing.
@@ -40,6 +43,10 @@ WideString ExtractFileDrive(const WideString& path);
 // Folders whose names begin with "." are not entered; a missing or unreadable
 // folder counts 0. A link back to a folder being walked is not entered again.
 int64_t FolderSize(const WideString& path, bool recurse);
+// Whether a file lies anywhere under a folder; files and folders whose names
+// begin with "." do not count (a card's hidden bookkeeping is no content).
+// False for an empty, missing or unreadable folder or an empty path.
+bool FolderHoldsFiles(const WideString& path);
 
 // Ends every process whose image name matches name (ASCII letters in any
 // case). Nonzero when ending the last match succeeded, 0 otherwise or when

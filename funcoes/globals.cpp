@@ -2,3 +2,4 @@
 
 WideString SourceRoot, DestinationRoot, AppFolder;
 bool MirrorRunning = false;
+bool MirrorStopRequested = false;

@@ -41,12 +41,12 @@ WideString FindProgram(const WideString& name, const std::vector<WideString>& fo
   return {};
 }
 
-platform::ChildProcess StartMirror(const WideString& commandLine) {
+platform::ChildProcess StartMirror(const WideString& commandLine, platform::OutputSink output) {
   const WideString line = TrimControl(commandLine);
   const std::vector<WideString> args = SplitCommandLine(line);
   const WideString program = args.empty() || args[0].empty() ? WideString() : FindProgram(args[0], ProgramSearchFolders());
   if (program.empty()) throw EOSError(2, platform::SystemErrorText(2));
-  return platform::StartChild(program, line);
+  return platform::StartChild(program, line, std::move(output));
 }
 
 int32_t MirrorPercentage(int64_t source, int64_t destination) {

@@ -21,10 +21,11 @@ WideString FindProgram(const WideString& name, const std::vector<WideString>& fo
 // Starts the child for a mirror command line (as MirrorCommandLine builds it):
 // strips the line of leading and trailing characters of code 32 or less, finds
 // the program its first argument names in ProgramSearchFolders() and starts it
-// hidden with the stripped line. Raises EOSError code 2 (the system's text for
-// a missing file) when the program is not found, or the system's error when the
-// start fails. The caller waits on the result and closes it.
-platform::ChildProcess StartMirror(const WideString& commandLine);
+// hidden with the stripped line, its failure output going to output when given.
+// Raises EOSError code 2 (the system's text for a missing file) when the
+// program is not found, or the system's error when the start fails. The caller
+// waits on the result and closes it.
+platform::ChildProcess StartMirror(const WideString& commandLine, platform::OutputSink output = {});
 
 // The gauge's percentage for a destination of destination bytes against a
 // source of source bytes: destination / source * 100 to the nearest whole

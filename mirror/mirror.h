@@ -38,7 +38,10 @@ bool IsTemporaryName(const std::string& name);
 
 class Mirror {
  public:
-  // Errors go to `errors`, one line each, naming the path and the OS message.
+  // Errors go to `errors`, one line each, naming the path and the OS message:
+  // "ERROR : <action> <path> : <reason>". The program that runs the tool reads
+  // these lines; a file open for writing by another program is
+  // "ERROR : File In Use <path> : <reason>", which it tells apart.
   Mirror(const Options& options, std::ostream& errors);
   Summary Run();
 

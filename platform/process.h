@@ -2,7 +2,9 @@
 // search needs from the system.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -22,6 +24,20 @@ bool IsProgramFile(const std::u16string& path);
 // The system's message text for an error code.
 std::string SystemErrorText(int code);
 
+// How a child ended, as far as the system told.
+struct ChildEnd {
+  bool known = false;  // false while it runs, or when the system could not tell
+  int exitCode = 0;    // its exit code (POSIX: the exit status)
+  int signal = 0;      // POSIX: the signal that ended it; 0 when it exited
+};
+
+// Takes the child's output as it is read, in pieces of any size.
+using OutputSink = std::function<void(std::string_view)>;
+
+// The text of a child's output line, from the bytes it wrote: UTF-8 on POSIX,
+// the OEM code page (what console tools write into a pipe) on Windows.
+std::u16string ChildOutputText(const std::string& bytes);
+
 // A started child. Move-only; the destructor closes what Close would.
 class ChildProcess {
  public:
@@ -34,22 +50,33 @@ class ChildProcess {
 
   // Waits at most milliseconds (0 to 10) for the child to end; true once it
   // has ended. A wait the system refuses counts as the end, so a caller that
-  // loops on it can never hang.
+  // loops on it can never hang. Output waiting in the pipe (see StartChild)
+  // goes to the sink meanwhile, so the child never blocks on a full pipe.
   bool Wait(int milliseconds);
+  // How the child ended, once Wait has returned true.
+  ChildEnd End() const { return end_; }
   // Releases the child: the handles on Windows; on POSIX the child is reaped
   // if it has ended. The child itself is left running.
   void Close();
 
  private:
+  // Hands what the pipe holds to the sink, at most a bounded amount per call
+  // so that a child writing without pause cannot keep the caller here.
+  void Drain();
+
 #ifdef _WIN32
   void* process_ = nullptr;
   void* thread_ = nullptr;
+  void* output_ = nullptr;  // the read end of the output pipe
 #else
   int pid_ = -1;
   int pidfd_ = -1;
+  int output_ = -1;  // the read end of the error pipe, non-blocking
   bool ended_ = false;
 #endif
-  friend ChildProcess StartChild(const std::u16string&, const std::u16string&);
+  ChildEnd end_;
+  OutputSink sink_;
+  friend ChildProcess StartChild(const std::u16string&, const std::u16string&, OutputSink);
 };
 
 // Starts program (a full path) with the command line, hidden: Windows
@@ -57,7 +84,10 @@ class ChildProcess {
 // CREATE_NO_WINDOW, this process's environment and current folder; POSIX
 // posix_spawn of the line's arguments split by the Windows rules, with
 // stdin, stdout and stderr on /dev/null and no other descriptor inherited.
+// With an output sink, the child's failure output goes through a pipe to the
+// sink: POSIX its standard error, Windows its standard output and error
+// (console tools there write their errors among their other output).
 // Raises EOSError with the system's code when the start fails.
-ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine);
+ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine, OutputSink output = {});
 
 }  // namespace platform

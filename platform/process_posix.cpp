@@ -57,10 +57,14 @@ bool IsProgramFile(const std::u16string& path) {
 
 std::string SystemErrorText(int code) { return std::strerror(code); }
 
+std::u16string ChildOutputText(const std::string& bytes) { return FromUtf8(bytes); }
+
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(other.pid_), pidfd_(other.pidfd_), ended_(other.ended_) {
+    : pid_(other.pid_), pidfd_(other.pidfd_), output_(other.output_), ended_(other.ended_), end_(other.end_),
+      sink_(std::move(other.sink_)) {
   other.pid_ = -1;
   other.pidfd_ = -1;
+  other.output_ = -1;
 }
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
@@ -68,11 +72,35 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     Close();
     pid_ = other.pid_;
     pidfd_ = other.pidfd_;
+    output_ = other.output_;
     ended_ = other.ended_;
+    end_ = other.end_;
+    sink_ = std::move(other.sink_);
     other.pid_ = -1;
     other.pidfd_ = -1;
+    other.output_ = -1;
   }
   return *this;
+}
+
+void ChildProcess::Drain() {
+  char buffer[65536];
+  for (size_t taken = 0; output_ >= 0 && taken < 16 * sizeof buffer;) {
+    const ssize_t n = read(output_, buffer, sizeof buffer);
+    if (n > 0) {
+      taken += static_cast<size_t>(n);
+      if (sink_) sink_(std::string_view(buffer, static_cast<size_t>(n)));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      // The end of the output, or a read the system refuses: nothing more comes.
+      if (n == 0 || errno != EAGAIN) {
+        close(output_);
+        output_ = -1;
+      }
+      return;
+    }
+  }
 }
 
 ChildProcess::~ChildProcess() { Close(); }
@@ -81,17 +109,28 @@ bool ChildProcess::Wait(int milliseconds) {
   if (pid_ < 0 || ended_) return true;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   for (;;) {
+    Drain();
     int status = 0;
     const pid_t r = waitpid(pid_, &status, WNOHANG);
     if (r == pid_ || (r < 0 && errno != EINTR)) {
       ended_ = true;  // ended, or reaped by someone else: either way it is gone
+      if (r == pid_) {
+        end_.known = WIFEXITED(status) || WIFSIGNALED(status);
+        end_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
+        end_.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+      }
+      // What it wrote last is in the pipe; a process it left behind may hold
+      // the pipe open, so this takes what is there and waits for nothing.
+      Drain();
       return true;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
+    pollfd p[2] = {{pidfd_, POLLIN, 0}, {output_, POLLIN, 0}};
     if (pidfd_ >= 0) {
-      pollfd p{pidfd_, POLLIN, 0};
-      poll(&p, 1, static_cast<int>(left.count()));
+      poll(p, 2, static_cast<int>(left.count()));
+    } else if (output_ >= 0) {
+      poll(p + 1, 1, static_cast<int>(std::min<long long>(left.count(), 1)));
     } else {
       std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(1)));
     }
@@ -104,8 +143,10 @@ void ChildProcess::Close() {
     waitpid(pid_, &status, WNOHANG);
   }
   if (pidfd_ >= 0) close(pidfd_);
+  if (output_ >= 0) close(output_);
   pid_ = -1;
   pidfd_ = -1;
+  output_ = -1;
   ended_ = false;
 }
 
@@ -127,19 +168,40 @@ struct SpawnSetup {
 
 [[noreturn]] void Raise(int code) { throw EOSError(code, SystemErrorText(code)); }
 
+// Both ends of a pipe, closed when destroyed unless taken.
+struct Pipe {
+  int read = -1, write = -1;
+  ~Pipe() {
+    if (read >= 0) close(read);
+    if (write >= 0) close(write);
+  }
+};
+
 }  // namespace
 
-ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine) {
+ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine, OutputSink output) {
   std::vector<std::string> args;
   for (const auto& arg : SplitCommandLine(commandLine)) args.push_back(ToUtf8(arg));
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
+  Pipe pipe;
+  if (output) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) Raise(errno);
+    pipe.read = ends[0];
+    pipe.write = ends[1];
+    // The loop that waits for the child reads only what is there.
+    if (fcntl(pipe.read, F_SETFL, O_NONBLOCK) != 0) Raise(errno);
+  }
+
   SpawnSetup setup;
   int err = 0;
   for (int fd = 0; fd <= 2 && err == 0; ++fd)
-    err = posix_spawn_file_actions_addopen(&setup.actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    err = fd == 2 && output ? posix_spawn_file_actions_adddup2(&setup.actions, pipe.write, fd)
+                            : posix_spawn_file_actions_addopen(&setup.actions, fd, "/dev/null",
+                                                               fd == 0 ? O_RDONLY : O_WRONLY, 0);
   // Nothing of ours beyond the three standard descriptors reaches the child,
   // whatever other code in this process opened without close-on-exec.
   if (err == 0) err = posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
@@ -160,6 +222,9 @@ ChildProcess StartChild(const std::u16string& program, const std::u16string& com
   child.pid_ = pid;
   // Without a pidfd (an old kernel) the wait falls back to short sleeps.
   child.pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  child.output_ = pipe.read;
+  pipe.read = -1;
+  child.sink_ = std::move(output);
   return child;
 }
 

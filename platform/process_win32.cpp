@@ -88,8 +88,18 @@ std::string SystemErrorText(int code) {
   return ToUtf8(message);
 }
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept : process_(other.process_), thread_(other.thread_) {
-  other.process_ = other.thread_ = nullptr;
+std::u16string ChildOutputText(const std::string& bytes) {
+  if (bytes.empty()) return {};
+  const int length = MultiByteToWideChar(CP_OEMCP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring text(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) MultiByteToWideChar(CP_OEMCP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), length);
+  return U(text.data(), text.size());
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : process_(other.process_), thread_(other.thread_), output_(other.output_), end_(other.end_),
+      sink_(std::move(other.sink_)) {
+  other.process_ = other.thread_ = other.output_ = nullptr;
 }
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
@@ -97,38 +107,106 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     Close();
     process_ = other.process_;
     thread_ = other.thread_;
-    other.process_ = other.thread_ = nullptr;
+    output_ = other.output_;
+    end_ = other.end_;
+    sink_ = std::move(other.sink_);
+    other.process_ = other.thread_ = other.output_ = nullptr;
   }
   return *this;
 }
 
 ChildProcess::~ChildProcess() { Close(); }
 
+void ChildProcess::Drain() {
+  char buffer[65536];
+  for (size_t taken = 0; output_ && taken < 16 * sizeof buffer;) {
+    DWORD waiting = 0, read = 0;
+    // An anonymous pipe has no non-blocking read: only what it holds is read.
+    if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &waiting, nullptr) ||
+        (waiting > 0 && !ReadFile(output_, buffer, waiting < sizeof buffer ? waiting : sizeof buffer, &read, nullptr))) {
+      // The child and everything it started have closed the pipe.
+      CloseHandle(output_);
+      output_ = nullptr;
+      return;
+    }
+    if (read == 0) return;
+    taken += read;
+    if (sink_) sink_(std::string_view(buffer, read));
+  }
+}
+
 bool ChildProcess::Wait(int milliseconds) {
   if (!process_) return true;
-  return WaitForSingleObject(process_, static_cast<DWORD>(milliseconds)) != WAIT_TIMEOUT;
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(milliseconds);
+  for (;;) {
+    Drain();
+    // With a pipe to empty, the wait is cut into short slices.
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    const DWORD result = WaitForSingleObject(process_, output_ && left > 1 ? 1 : left);
+    if (result != WAIT_TIMEOUT) {
+      DWORD code = 0;
+      if (result == WAIT_OBJECT_0 && GetExitCodeProcess(process_, &code)) end_ = {true, static_cast<int>(code), 0};
+      Drain();
+      return true;
+    }
+    if (left <= 1) return false;
+  }
 }
 
 void ChildProcess::Close() {
   if (process_) CloseHandle(process_);
   if (thread_) CloseHandle(thread_);
-  process_ = thread_ = nullptr;
+  if (output_) CloseHandle(output_);
+  process_ = thread_ = output_ = nullptr;
 }
 
-ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine) {
+namespace {
+
+// A handle closed when the holder goes.
+struct OwnedHandle {
+  HANDLE handle = nullptr;
+  ~OwnedHandle() {
+    if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+};
+
+[[noreturn]] void RaiseLastError() {
+  const int code = static_cast<int>(GetLastError());
+  throw EOSError(code, SystemErrorText(code));
+}
+
+}  // namespace
+
+ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine, OutputSink output) {
   std::wstring line(reinterpret_cast<const wchar_t*>(commandLine.c_str()), commandLine.size());
   line.push_back(L'\0');  // CreateProcessW may write into the line
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
+  OwnedHandle read, write, input;
+  if (output) {
+    SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!CreatePipe(&read.handle, &write.handle, &inherited, 1 << 16)) RaiseLastError();
+    // Only the child's end is inherited.
+    if (!SetHandleInformation(read.handle, HANDLE_FLAG_INHERIT, 0)) RaiseLastError();
+    input.handle = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0,
+                               nullptr);
+    if (input.handle == INVALID_HANDLE_VALUE) RaiseLastError();
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = input.handle;
+    startup.hStdOutput = write.handle;
+    startup.hStdError = write.handle;
+  }
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(W(program), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                      &info)) {
-    const int code = static_cast<int>(GetLastError());
-    throw EOSError(code, SystemErrorText(code));
-  }
+                      &info))
+    RaiseLastError();
   ChildProcess child;
   child.process_ = info.hProcess;
   child.thread_ = info.hThread;
+  child.output_ = read.handle;
+  read.handle = nullptr;
+  child.sink_ = std::move(output);
   return child;
 }
 

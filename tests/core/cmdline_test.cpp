@@ -134,4 +134,24 @@ TEST(TrimControl, StripsCodesUpTo32AtBothEndsOnly) {
   for (const auto& [in, want] : cases) EXPECT_EQ(TrimControl(in), want);
 }
 
+TEST(PurgesExtras, MirrorOrPurgeWithoutKeepingExtras) {
+  const struct {
+    std::u16string line;
+    bool purges;
+  } cases[] = {
+      {MirrorCommandLine(u"/s", u"/d", false), true},
+      {MirrorCommandLine(u"/s", u"/d", true), false},
+      {MirrorCommandLine(u"/s x", u"/d y", false), true},
+      {u"robocopy a b /purge", true},
+      {u"robocopy a b /e", false},
+      {u"robocopy a b /mir /xx", false},
+      {u"robocopy a \"b /MIR\"", false},  // a folder's name, not an option
+      {u"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(platform::ToUtf8(c.line));
+    EXPECT_EQ(PurgesExtras(c.line), c.purges);
+  }
+}
+
 }  // namespace

@@ -169,3 +169,28 @@ TEST(FolderSize, AgreesWithFileSumsOnGeneratedTree) {
   EXPECT_EQ(FolderSize(U(r), true), fromFind);
 #endif
 }
+
+TEST(FolderHoldsFiles, AnyFileAtAnyDepthCounts) {
+  TempDir tmp;
+  fs::create_directories(tmp / "empty");
+  fs::create_directories(tmp / "folders" / "a" / "b");
+  fs::create_directories(tmp / "folders" / "c");
+  WriteFile(tmp / "deep" / "a" / "b" / "clip.mp4", "");  // empty, still a file
+  WriteFile(tmp / "hidden" / ".cache" / "x", "x");
+  WriteFile(tmp / "hidden" / "sub" / ".Trashes", "x");
+  WriteFile(tmp / "top" / "clip.mp4", "x");
+  const struct {
+    std::u16string path;
+    bool holds;
+  } cases[] = {
+      {U(tmp / "empty"), false},       {U(tmp / "folders"), false},  {U(tmp / "deep"), true},
+      {U(tmp / "hidden"), false},       {U(tmp / "top"), true},       {U(tmp / "missing"), false},
+      {U(tmp / "top" / "clip.mp4"), false}, {u"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(fs::path(c.path).string());
+    EXPECT_EQ(FolderHoldsFiles(c.path), c.holds);
+  }
+  // A link back up the tree ends the walk instead of repeating it.
+  if (TryLink(tmp / "folders", tmp / "folders" / "a" / "b" / "up")) EXPECT_FALSE(FolderHoldsFiles(U(tmp / "folders")));
+}

@@ -1,5 +1,6 @@
 #include "funcoes/runner.h"
 
+#include <algorithm>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -170,6 +171,15 @@ TEST(StartChild, GivesTheChildOnlyDevNullAsItsDescriptors) {
   close(leaky[1]);
   close(leakyFile);
   EXPECT_EQ(ReadFile(tmp / "dst" / "fds.txt"), "0 /dev/null\n1 /dev/null\n2 /dev/null\n");
+
+  // Read for its failures, the child's standard error is a pipe, and only that.
+  std::string errors;
+  child = platform::StartChild(U(ChildHelperPath()), MirrorCommandLine(U(tmp / "src"), U(tmp / "dst"), false),
+                               [&errors](std::string_view bytes) { errors += bytes; });
+  WaitForEnd(child);
+  const std::string fds = ReadFile(tmp / "dst" / "fds.txt");
+  EXPECT_TRUE(fds.starts_with("0 /dev/null\n1 /dev/null\n2 pipe:[")) << fds;
+  EXPECT_EQ(std::count(fds.begin(), fds.end(), '\n'), 3) << fds;
 }
 #endif
 

@@ -15,6 +15,7 @@
 #include "forms/UFrmTarnvel.h"
 #include "funcoes/funcoes.h"
 #include "platform/process.h"
+#include "small_volume.h"
 #include "tempdir.h"
 #include "uitest.h"
 
@@ -262,6 +263,41 @@ class HotFolderTest : public QObject {
     QVERIFY(!MirrorRunning);
     QCOMPARE(Settled(), 1);
     QCOMPARE(ShownBoxes.size(), size_t(0));
+  }
+
+  // A destination that is full: the clip fails on every run while the
+  // sidecars that keep landing fit. The user is told once for the streak, and
+  // again for a failure after a run that succeeded.
+  void AFullDestinationIsReportedOncePerFailureStreak() {
+    testsupport::SmallVolume volume(FDestination);
+    if (!volume.Mounted()) QSKIP(volume.Refusal().c_str());
+    // Kept there: the box "Preversa Arquivos do destino" is ticked.
+    WriteFile(FDestination / "ocupado.bin", std::string(700 * 1024, 'o'));
+    ShowWindow();
+    QVERIFY(FForm->ChkPreserva->isChecked());
+    Drop(FSource, "clip.mxf", std::string(600 * 1024, 'c'));
+    QVERIFY(PumpUntil([] { return ShownBoxes.size() == 1; }));
+    for (int i = 0; i < 10; ++i) {
+      const std::string name = "take" + std::to_string(i) + ".xml";
+      Drop(FSource, name, "<take/>");
+      QVERIFY(Mirrored(name));
+    }
+    Settled();
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    QVERIFY2(ShownBoxes[0].Text.contains(N(FDestination / "clip.mxf")), qPrintable(ShownBoxes[0].Text));
+    QVERIFY(!fs::exists(FDestination / "clip.mxf"));
+
+    fs::remove(FDestination / "ocupado.bin");
+    Drop(FSource, "take10.xml", "<take/>");
+    QVERIFY(Mirrored("clip.mxf"));
+    Settled();
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+
+    Drop(FSource, "clip2.mxf", std::string(600 * 1024, 'd'));
+    QVERIFY(PumpUntil([] { return ShownBoxes.size() == 2; }));
+    Settled();
+    QCOMPARE(ShownBoxes.size(), size_t(2));
+    QVERIFY2(ShownBoxes[1].Text.contains(N(FDestination / "clip2.mxf")), qPrintable(ShownBoxes[1].Text));
   }
 };
 

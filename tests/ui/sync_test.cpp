@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "child_helper.h"
+#include "small_volume.h"
 #include "forms/UFrmRoboCopy.h"
 #include "forms/UFrmTarnvel.h"
 #include "funcoes/funcoes.h"
@@ -20,6 +21,11 @@ namespace {
 
 QString Q(const fs::path& path) { return QString::fromStdU16String(path.u16string()); }
 QString Q(const WideString& text) { return QString::fromStdU16String(text); }
+
+const QString Incomplete = QString::fromUtf8(
+    "Sincronismo incompleto: a pasta de destino não é uma cópia completa da pasta de origem.");
+const QString EmptySourceText = QString::fromUtf8(
+    "Sincronismo não iniciado: a pasta de origem está vazia e a pasta de destino não. Nada foi apagado.");
 
 QStringList Items(const QListWidget* list) {
   QStringList names;
@@ -89,6 +95,18 @@ class SyncTest : public QObject {
     QVERIFY(!MirrorRunning);
     QVERIFY(!FrmRoboCopy->isVisible());
     QCOMPARE(Items(FrmTarnvel->FileListBoxDestino), destinationItems);
+  }
+
+  // No box when text is empty; otherwise one plain notice with that text.
+  void VerifyNotice(const QString& text) {
+    if (text.isEmpty()) {
+      QVERIFY(ShownBoxes.empty());
+      return;
+    }
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    QCOMPARE(ShownBoxes[0].Icon, QMessageBox::NoIcon);
+    QCOMPARE(ShownBoxes[0].Caption, Application->Title());
+    QCOMPARE(ShownBoxes[0].Text, text);
   }
 
  private slots:
@@ -248,8 +266,11 @@ class SyncTest : public QObject {
     QTest::newRow("Interromper Processo") << "stop button";
     QTest::newRow("main window closing") << "close handler";
   }
+  // A stopped run shows nothing, whatever failures the copy had named by then.
   void StoppingEndsTheRunThroughItsEnd() {
     QFETCH(QString, how);
+    WriteFile(FRecords / "exit.txt", "8");
+    WriteFile(FRecords / "output.txt", "ERROR : Copying File /d/clip.mp4 : No space left on device\n");
     bool asked = false;
     Click([&] {
       // Named robocopy only once it runs.
@@ -265,6 +286,7 @@ class SyncTest : public QObject {
     // Ended by the stop, not by itself: the stand-in was still held.
     QVERIFY(!EndedByItself());
     VerifyEnded({"parcial.mov"});
+    VerifyNotice({});
   }
 
   void CloseWithoutARunEndsNoCopyProgram() {
@@ -330,17 +352,11 @@ class SyncTest : public QObject {
     QVERIFY(!MirrorRunning);
     // The progress window stays until the user closes it.
     QVERIFY(FrmRoboCopy->isVisible());
-    if (!notice) {
-      QVERIFY(ShownBoxes.empty());
-      return;
-    }
-    QCOMPARE(ShownBoxes.size(), size_t(1));
-    QCOMPARE(ShownBoxes[0].Icon, QMessageBox::NoIcon);
-    QCOMPARE(ShownBoxes[0].Caption, Application->Title());
-    QCOMPARE(ShownBoxes[0].Text, QString::fromUtf8("Sincronismo não iniciado: a pasta de origem e a pasta de "
-                                                   "destino são a mesma pasta, ou uma está dentro da outra.\n\n"
-                                                   "Origem: %1\nDestino: %2")
-                                     .arg(Q(SourceRoot), Q(DestinationRoot)));
+    VerifyNotice(!notice ? QString()
+                         : QString::fromUtf8("Sincronismo não iniciado: a pasta de origem e a pasta de "
+                                             "destino são a mesma pasta, ou uma está dentro da outra.\n\n"
+                                             "Origem: %1\nDestino: %2")
+                               .arg(Q(SourceRoot), Q(DestinationRoot)));
   }
 
   void SiblingsWithACommonPrefixAreMirrored() {
@@ -350,6 +366,132 @@ class SyncTest : public QObject {
     Click({}, false);
     QCOMPARE(Starts(), 1);
     QVERIFY(ShownBoxes.empty());
+  }
+
+  // How the copy ended decides whether the user is told; the lines it wrote
+  // go into the notice.
+  void ExitCodes_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("notice");
+    for (int code : {0, 1, 2, 3}) QTest::newRow(qPrintable(QString::number(code))) << code << false;
+    for (int code : {8, 9, 16}) QTest::newRow(qPrintable(QString::number(code))) << code << true;
+  }
+  void ExitCodes() {
+    QFETCH(int, code);
+    QFETCH(bool, notice);
+    WriteFile(FRecords / "exit.txt", std::to_string(code));
+    WriteFile(FRecords / "output.txt", "ERROR : Copying File /d/clip.mp4 : No space left on device\n");
+    Click({}, false);
+    QCOMPARE(Starts(), 1);
+    VerifyEnded({});
+    VerifyNotice(notice ? Incomplete + "\n\nERROR : Copying File /d/clip.mp4 : No space left on device" : QString());
+  }
+
+  // 10 MB of failure lines: the runner drains them as the copy goes and keeps five.
+  void AFloodOfFailureOutput() {
+    WriteFile(FRecords / "exit.txt", "9");
+    WriteFile(FRecords / "flood.txt", std::to_string(10 * 1024 * 1024));
+    Click({}, false);
+    QVERIFY(EndedByItself());
+    VerifyEnded({});
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    const QStringList lines = ShownBoxes[0].Text.split('\n');
+    QCOMPARE(lines.size(), 8);
+    QCOMPARE(lines.front(), Incomplete);
+    QCOMPARE(lines[2], QString("ERROR : Copying File /flood/clip.mp4 : No space left on device"));
+    QCOMPARE(lines.back(), QString("..."));
+  }
+
+  // A failure the copy program reports after a stopped run is its own again.
+  void AFailureAfterAStoppedRunIsShown() {
+    bool asked = false;
+    Click([&] {
+      if (asked || Starts() == 0) return;
+      asked = true;
+      FrmRoboCopy->BtInterromper->click();
+    });
+    QVERIFY(ShownBoxes.empty());
+    WriteFile(FRecords / "exit.txt", "8");
+    Click({}, false);
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    QCOMPARE(ShownBoxes[0].Text, Incomplete);
+  }
+
+  // An empty source with purging would delete the whole destination.
+  void EmptySource_data() {
+    QTest::addColumn<bool>("preserve");
+    QTest::addColumn<QString>("sourceHolds");  // "", "folders" (empty ones) or "hidden" (files)
+    QTest::addColumn<bool>("destinationFiles");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("purging") << false << "" << true << true;
+    QTest::newRow("purging, only empty folders in the source") << false << "folders" << true << true;
+    QTest::newRow("purging, only hidden files in the source") << false << "hidden" << true << true;
+    QTest::newRow("preserving") << true << "" << true << false;
+    QTest::newRow("purging into an empty destination") << false << "" << false << false;
+  }
+  void EmptySource() {
+    QFETCH(bool, preserve);
+    QFETCH(QString, sourceHolds);
+    QFETCH(bool, destinationFiles);
+    QFETCH(bool, refused);
+    if (sourceHolds == "folders") fs::create_directories(FSource / "DCIM" / "100");
+    if (sourceHolds == "hidden") WriteFile(FSource / ".Trashes" / "501" / "x", "x");
+    if (destinationFiles) {
+      WriteFile(FDestination / "clip.mp4", "video");
+      WriteFile(FDestination / "sub" / "b.mov", "filme");
+    }
+    FrmTarnvel->ChkPreserva->setChecked(preserve);
+    Click({}, false);
+    QCOMPARE(Starts(), refused ? 0 : 1);
+    QVERIFY(!MirrorRunning);
+    if (destinationFiles) {
+      QCOMPARE(ReadFile(FDestination / "clip.mp4"), std::string("video"));
+      QCOMPARE(ReadFile(FDestination / "sub" / "b.mov"), std::string("filme"));
+    }
+    VerifyNotice(refused ? EmptySourceText : QString());
+  }
+
+  // The hot folder (which calls the command without a sender) is told once
+  // per pair of folders; every click is told.
+  void EmptySourceHotFolderOncePerPair() {
+    WriteFile(FDestination / "clip.mp4", "video");
+    FrmTarnvel->ChkPreserva->setChecked(false);
+    FrmTarnvel->BtCopiarClick(nullptr);
+    FrmTarnvel->BtCopiarClick(nullptr);
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    FrmTarnvel->BtCopiar->click();
+    QCOMPARE(ShownBoxes.size(), size_t(2));
+    const fs::path other = *FTemp / "outra";
+    WriteFile(other / "x.mov", "x");
+    DestinationRoot = other.u16string();
+    FrmTarnvel->BtCopiarClick(nullptr);
+    FrmTarnvel->BtCopiarClick(nullptr);
+    QCOMPARE(ShownBoxes.size(), size_t(3));
+    for (const ShownBox& box : ShownBoxes) QCOMPARE(box.Text, EmptySourceText);
+    QCOMPARE(Starts(), 0);
+    QCOMPARE(ReadFile(FDestination / "clip.mp4"), std::string("video"));
+  }
+
+  // A destination that fills up: the real mirror tool fails on the clip and
+  // the user is told, with the clip's path.
+  void AFullDestinationIsReported() {
+#ifndef TARNVEL_MIRROR_TOOL
+    QSKIP("the mirror tool (target robocopy) is not part of this build");
+#else
+    SmallVolume volume(FDestination);
+    if (!volume.Mounted()) QSKIP(volume.Refusal().c_str());
+    FRobocopy.reset();
+    FRobocopy = std::make_unique<PlacedRobocopy>(fs::path(platform::ExecutableFolder()), fs::path(TARNVEL_MIRROR_TOOL));
+    WriteFile(FSource / "clip.mp4", std::string(3 * 1024 * 1024, 'v'));
+    WriteFile(FSource / "clip.xml", "<clip/>");
+    Click({}, false);
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    const QString text = ShownBoxes[0].Text;
+    QVERIFY2(text.startsWith(Incomplete + "\n\n"), qPrintable(text));
+    QVERIFY2(text.contains(Q(FDestination / "clip.mp4")), qPrintable(text));
+    QVERIFY2(!text.contains("clip.xml"), qPrintable(text));
+    VerifyEnded({"clip.xml"});
+#endif
   }
 
   // The real mirror tool, where the build has it.

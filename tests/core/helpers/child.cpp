@@ -4,11 +4,16 @@
 //   self.txt  the full path of its own executable,
 //   fds.txt   (POSIX) each open descriptor and what it refers to,
 //   starts.txt one line more for each start,
-// then waits while a file named "hold" exists there, adds a line to ends.txt
-// and exits 0. With
+// then writes to its failure output (standard error; on Windows standard
+// output, as robocopy.exe does) what output.txt there holds, and as many bytes
+// of failure lines as flood.txt says, waits while a file named "hold" exists
+// there, adds a line to ends.txt and exits with the code exit.txt holds (0
+// without one); a signal.txt there makes it end by that signal instead. With
 // TARNVEL_TEST_CHILD_FOLDER set, that folder takes the records and the hold
 // file instead, so that the destination holds only what a test puts there.
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +31,28 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The number a record file holds; fallback without one.
+long long Number(const fs::path& file, long long fallback) {
+  std::ifstream in(file);
+  long long value = fallback;
+  return in >> value ? value : fallback;
+}
+
+void WriteFailureOutput(const fs::path& folder) {
+#ifdef _WIN32
+  FILE* out = stdout;
+#else
+  FILE* out = stderr;
+#endif
+  std::ifstream in(folder / "output.txt", std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  std::fwrite(text.data(), 1, text.size(), out);
+  const std::string line = "ERROR : Copying File /flood/clip.mp4 : No space left on device\n";
+  for (long long left = Number(folder / "flood.txt", 0); left > 0; left -= static_cast<long long>(line.size()))
+    std::fwrite(line.data(), 1, line.size(), out);
+  std::fflush(out);
+}
 
 int Run(const std::vector<fs::path>& args, const fs::path& self) {
   if (args.size() < 3) return 16;
@@ -51,9 +78,11 @@ int Run(const std::vector<fs::path>& args, const fs::path& self) {
   }
   std::ofstream(folder / "self.txt", std::ios::binary) << reinterpret_cast<const char*>(self.u8string().c_str());
   std::ofstream(folder / "starts.txt", std::ios::binary | std::ios::app) << "started\n";
+  WriteFailureOutput(folder);
   while (fs::exists(folder / "hold")) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   std::ofstream(folder / "ends.txt", std::ios::binary | std::ios::app) << "ended\n";
-  return 0;
+  if (const long long signal = Number(folder / "signal.txt", 0)) std::raise(static_cast<int>(signal));
+  return static_cast<int>(Number(folder / "exit.txt", 0));
 }
 
 }  // namespace
