@@ -3,12 +3,14 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
+#include <optional>
 
 #include "app/handlers.h"
 #include "app/stylemanager.h"
 #include "forms/UFrmRoboCopy.h"
 #include "forms/folderpicker.h"
 #include "funcoes/cmdline.h"
+#include "funcoes/mirrormeter.h"
 #include "funcoes/runner.h"
 #include "platform/process.h"
 
@@ -284,13 +286,6 @@ void TFrmTarnvel::FormClose(QObject*) {
   if (MirrorRunning) TerminateProcessesByName(u"robocopy.exe");
 }
 
-namespace {
-
-// A side whose global is empty names no folder and measures nothing.
-int64_t MeasuredSize(const WideString& root) { return root.empty() ? 0 : FolderSize(root, true); }
-
-}  // namespace
-
 void RunMirror(const WideString& commandLine) {
   if (MirrorRunning) return;
   if (!DirectoryExists(SourceRoot) || !DirectoryExists(DestinationRoot)) return;
@@ -305,16 +300,20 @@ void RunMirror(const WideString& commandLine) {
 
   platform::ChildProcess child = StartMirror(commandLine);
   MirrorRunning = true;
+  // The trees are walked on the meter's thread: walking them here would leave
+  // the windows unanswered for two walks at a time.
+  MirrorMeter meter(SourceRoot, DestinationRoot);
   // Handlers that run nested in ProcessMessages end at their own boundary,
   // so nothing here throws and the end steps below are always reached.
   while (!child.Wait(10)) {
     // Both roots read afresh: a folder changed meanwhile is measured from now on.
-    const int64_t source = MeasuredSize(SourceRoot);
-    const int64_t destination = MeasuredSize(DestinationRoot);
-    FrmRoboCopy->GaugeEspelho->SetProgress(MirrorPercentage(source, destination));
+    meter.SetRoots(SourceRoot, DestinationRoot);
+    if (const std::optional<MirrorSizes> sizes = meter.Latest())
+      FrmRoboCopy->GaugeEspelho->SetProgress(MirrorPercentage(sizes->source, sizes->destination));
     FrmRoboCopy->repaint();
     Application->ProcessMessages();
   }
+  meter.Stop();
   child.Close();
   FrmRoboCopy->GaugeEspelho->SetProgress(0);
   MirrorRunning = false;
