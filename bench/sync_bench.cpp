@@ -158,6 +158,8 @@ int main(int argc, char** argv) {
               files, Percentile(mirrorMs, 50), runs, probe.Paints, Percentile(passes, 50), Percentile(passes, 99));
   std::printf("the mirror tool alone: median %.0f ms; \"Sincronizar\" / tool alone = %.2f\n", Percentile(toolMs, 50),
               Percentile(mirrorMs, 50) / Percentile(toolMs, 50));
+  for (int run = 0; run < runs; ++run)
+    std::printf("  run %d: \"Sincronizar\" %.0f ms, tool alone %.0f ms\n", run + 1, mirrorMs[run], toolMs[run]);
   std::printf("two FolderSize walks of the finished trees (%lld bytes): %.1f ms (median of 5)\n",
               static_cast<long long>(bytes), walkMs);
   std::printf("event delay over %zu events: p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", probe.Delays.size(), p50, p99,
