@@ -44,9 +44,10 @@ class Walk {
     std::vector<Folder> found;
     int64_t sum = List({path, nullptr}, found);
     pending_ = std::move(found);
-    // Helpers only where there are siblings to share.
+    // Helpers only where there are siblings to share; counted before the first starts taking.
+    const unsigned helperCount = pending_.size() > 1 ? threads - 1 : 0;
     std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < threads && pending_.size() > 1; ++i) {
+    for (unsigned i = 0; i < helperCount; ++i) {
       try {
         helpers.emplace_back([this] { Take(); });
       } catch (const std::system_error&) {

@@ -7,6 +7,9 @@
 
 namespace {
 
+// Measuring a quarter of the time: on two cores, with a pause as long as the
+// measurement, the gauge cost a copy of 100,000 small files 16% of its time.
+constexpr int PauseFactor = 3;
 // Small trees measure in microseconds: without a floor the worker would spin.
 constexpr std::chrono::milliseconds MinimumPause{10};
 
@@ -51,7 +54,7 @@ void MirrorMeter::Measure() {
     lock.lock();
     if (stopping_) break;  // the walk was cut short: its sizes are partial
     latest_ = sizes;
-    wake_.wait_for(lock, std::max<Clock::duration>(took, MinimumPause),
+    wake_.wait_for(lock, std::max<Clock::duration>(PauseFactor * took, MinimumPause),
                    [this] { return stopping_.load(); });
   }
 }

@@ -18,9 +18,9 @@ struct MirrorSizes {
 };
 
 // Measures both trees (FolderSize, sub-folders included; an empty root counts
-// 0) over and over until stopped. After each measurement it pauses as long as
-// the measurement took, and at least 10 ms, so that on a busy machine
-// the measuring takes at most half of one core from the copy.
+// 0) over and over until stopped. After each measurement it pauses three times
+// as long as the measurement took, and at least 10 ms, so that the measuring
+// takes at most a quarter of one core from the copy.
 class MirrorMeter {
  public:
   // Starts measuring at once.
