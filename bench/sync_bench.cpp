@@ -1,8 +1,10 @@
 // How responsive the windows stay while "Sincronizar" mirrors a large tree:
 // a thread posts an event every millisecond, and the delay until the main
 // thread handles it is set against the time of the two tree walks of one pass.
+// And what the progress gauge costs: "Sincronizar" into an empty destination
+// against the mirror tool alone doing the same, in alternating runs.
 //
-//   sync_bench [FILES] [WORK_FOLDER]     (defaults: 100000 files, a temporary folder)
+//   sync_bench [FILES] [WORK_FOLDER] [RUNS]  (defaults: 100000 files, a temporary folder, 3 runs each)
 //
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise; the mirror tool is
 // placed beside this program for the run.
@@ -15,15 +17,20 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "app/application.h"
 #include "bench/percentile.h"
 #include "forms/UFrmRoboCopy.h"
 #include "forms/UFrmTarnvel.h"
+#include "funcoes/cmdline.h"
 #include "funcoes/funcoes.h"
+#include "funcoes/runner.h"
 #include "platform/process.h"
 
 namespace fs = std::filesystem;
@@ -40,18 +47,25 @@ struct StampEvent : QEvent {
   Clock::time_point Posted;
 };
 
-// Records how long each posted event waited; counts the progress window's repaints (one per pass).
+// Records how long each posted event waited; times the progress window's repaints (one per pass),
+// between one repaint and the next within a run.
 class Probe : public QObject {
  public:
   std::vector<double> Delays;
-  std::vector<Clock::time_point> Paints;
+  std::vector<double> Passes;
+  size_t Paints = 0;
+  std::optional<Clock::time_point> LastPaint;  // empty between runs
   bool event(QEvent* e) override {
     if (e->type() != StampType) return QObject::event(e);
     Delays.push_back(Ms(Clock::now() - static_cast<StampEvent*>(e)->Posted));
     return true;
   }
   bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::Paint) Paints.push_back(Clock::now());
+    if (e->type() != QEvent::Paint) return false;
+    const Clock::time_point now = Clock::now();
+    if (LastPaint) Passes.push_back(Ms(now - *LastPaint));
+    LastPaint = now;
+    ++Paints;
     return false;
   }
 };
@@ -71,6 +85,7 @@ void MakeTree(const fs::path& root, int files) {
 int main(int argc, char** argv) {
   const int files = argc > 1 ? std::atoi(argv[1]) : 100000;
   const fs::path work = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / "tarnvel-sync-bench";
+  const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
   fs::remove_all(work);
@@ -92,19 +107,44 @@ int main(int argc, char** argv) {
 
   Probe probe;
   FrmRoboCopy->installEventFilter(&probe);
-  std::atomic<bool> posting{true};
+  // Events are posted only while "Sincronizar" runs: the tool alone is timed with the main thread asleep.
+  std::atomic<bool> posting{false}, running{true};
   std::thread poster([&] {
-    while (posting) {
-      QCoreApplication::postEvent(&probe, new StampEvent(Clock::now()));
+    while (running) {
+      if (posting) QCoreApplication::postEvent(&probe, new StampEvent(Clock::now()));
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
-  const Clock::time_point start = Clock::now();
-  FrmTarnvel->BtCopiarClick(nullptr);
-  const double mirrorMs = Ms(Clock::now() - start);
-  posting = false;
+  // Each run starts from an empty destination, with nothing left to write back
+  // from the run before (else the writeback of 100,000 files slows whichever
+  // run comes next); the tool alone runs the same command line.
+  const auto emptyDestination = [&] {
+    fs::remove_all(destination);
+    fs::create_directories(destination);
+    FrmTarnvel->FileListBoxDestino->Update();
+    sync();
+  };
+  std::vector<double> mirrorMs, toolMs;
+  for (int run = 0; run < runs; ++run) {
+    emptyDestination();
+    posting = true;
+    Clock::time_point start = Clock::now();
+    FrmTarnvel->BtCopiarClick(nullptr);
+    mirrorMs.push_back(Ms(Clock::now() - start));
+    posting = false;
+    QCoreApplication::processEvents();
+    probe.LastPaint.reset();
+
+    emptyDestination();
+    start = Clock::now();
+    platform::ChildProcess child = StartMirror(MirrorCommandLine(SourceRoot, DestinationRoot, false));
+    while (!child.Wait(10)) {
+    }
+    child.Close();
+    toolMs.push_back(Ms(Clock::now() - start));
+  }
+  running = false;
   poster.join();
-  QCoreApplication::processEvents();
 
   // One pass's two walks over the finished trees, warm, the median of five.
   std::vector<double> walks;
@@ -116,12 +156,15 @@ int main(int argc, char** argv) {
   }
   const double walkMs = Percentile(walks, 50);
   const double p50 = Percentile(probe.Delays, 50), p99 = Percentile(probe.Delays, 99);
-  // A pass: from one repaint of the progress window to the next.
-  std::vector<double> passes;
-  for (size_t i = 1; i < probe.Paints.size(); ++i) passes.push_back(Ms(probe.Paints[i] - probe.Paints[i - 1]));
+  const std::vector<double>& passes = probe.Passes;
 
-  std::printf("mirror of %d files: %.0f ms, %zu passes; a pass during the copy: p50 %.1f ms, p99 %.1f ms\n", files,
-              mirrorMs, probe.Paints.size(), Percentile(passes, 50), Percentile(passes, 99));
+  std::printf("\"Sincronizar\" of %d files: median %.0f ms over %d runs, %zu passes; a pass during the copy: p50 %.1f ms, "
+              "p99 %.1f ms\n",
+              files, Percentile(mirrorMs, 50), runs, probe.Paints, Percentile(passes, 50), Percentile(passes, 99));
+  std::printf("the mirror tool alone: median %.0f ms; \"Sincronizar\" / tool alone = %.2f\n", Percentile(toolMs, 50),
+              Percentile(mirrorMs, 50) / Percentile(toolMs, 50));
+  for (int run = 0; run < runs; ++run)
+    std::printf("  run %d: \"Sincronizar\" %.0f ms, tool alone %.0f ms\n", run + 1, mirrorMs[run], toolMs[run]);
   std::printf("two FolderSize walks of the finished trees (%lld bytes): %.1f ms (median of 5)\n",
               static_cast<long long>(bytes), walkMs);
   std::printf("event delay over %zu events: p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", probe.Delays.size(), p50, p99,

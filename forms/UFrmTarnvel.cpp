@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
+#include <optional>
 
 #include "app/handlers.h"
 #include "app/stylemanager.h"
@@ -10,6 +11,7 @@
 #include "forms/folderpicker.h"
 #include "funcoes/cmdline.h"
 #include "funcoes/mirrorfailures.h"
+#include "funcoes/mirrormeter.h"
 #include "funcoes/runner.h"
 #include "platform/process.h"
 
@@ -299,9 +301,6 @@ void TFrmTarnvel::FormClose(QObject*) {
 
 namespace {
 
-// A side whose global is empty names no folder and measures nothing.
-int64_t MeasuredSize(const WideString& root) { return root.empty() ? 0 : FolderSize(root, true); }
-
 // An empty source (a card reader without its card, the mount point of a share
 // that is not mounted) would have the mirror delete the whole destination.
 bool EmptySourceWouldWipe(const WideString& commandLine) {
@@ -332,16 +331,20 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   platform::ChildProcess child = StartMirror(commandLine, [&failures](std::string_view bytes) { failures.Feed(bytes); });
   MirrorRunning = true;
   MirrorStopRequested = false;
+  // The trees are walked on the meter's thread: walking them here would leave
+  // the windows unanswered for two walks at a time.
+  MirrorMeter meter(SourceRoot, DestinationRoot);
   // Handlers that run nested in ProcessMessages end at their own boundary,
   // so nothing here throws and the end steps below are always reached.
   while (!child.Wait(10)) {
     // Both roots read afresh: a folder changed meanwhile is measured from now on.
-    const int64_t source = MeasuredSize(SourceRoot);
-    const int64_t destination = MeasuredSize(DestinationRoot);
-    FrmRoboCopy->GaugeEspelho->SetProgress(MirrorPercentage(source, destination));
+    meter.SetRoots(SourceRoot, DestinationRoot);
+    if (const std::optional<MirrorSizes> sizes = meter.Latest())
+      FrmRoboCopy->GaugeEspelho->SetProgress(MirrorPercentage(sizes->source, sizes->destination));
     FrmRoboCopy->repaint();
     Application->ProcessMessages();
   }
+  meter.Stop();
   const platform::ChildEnd end = child.End();
   child.Close();
   FrmRoboCopy->GaugeEspelho->SetProgress(0);

@@ -10,6 +10,7 @@
 #include <windows.h>
 #endif
 
+#include "funcoes/foldersize.h"
 #include "funcoes/funcoes.h"
 #include "tempdir.h"
 
@@ -53,6 +54,43 @@ int64_t SumOfFiles(const fs::path& root) {
       sum += static_cast<int64_t>(it->file_size());
     }
   }
+  return sum;
+}
+
+// A random tree under root, some folders and files hidden by a leading "."; its folders, root first.
+std::vector<fs::path> GenerateTree(const fs::path& root, unsigned seed, int folderCount, int fileCount) {
+  std::mt19937 random(seed);
+  std::vector<fs::path> folders{root};
+  for (int i = 0; i < folderCount; ++i) {
+    const fs::path& parent = folders[random() % folders.size()];
+    const std::string name = (random() % 6 == 0 ? ".d" : "d") + std::to_string(i);
+    folders.push_back(parent / name);
+    fs::create_directories(folders.back());
+  }
+  for (int i = 0; i < fileCount; ++i) {
+    const fs::path& folder = folders[random() % folders.size()];
+    const std::string name = (random() % 8 == 0 ? ".f" : "f") + std::to_string(i) + ".bin";
+    WriteFile(folder / name, std::string(random() % 5000, 'z'));
+  }
+  return folders;
+}
+
+// The oracle with links: a folder whose target lies on the path from the first
+// folder down to it is not entered; files are counted by their own size.
+int64_t SumOnPaths(const fs::path& folder, std::vector<fs::path>& walking) {
+  const fs::path target = fs::canonical(folder);
+  for (const fs::path& above : walking)
+    if (above == target) return 0;
+  walking.push_back(target);
+  int64_t sum = 0;
+  for (const fs::directory_entry& e : fs::directory_iterator(folder)) {
+    if (e.is_directory()) {
+      if (!e.path().filename().string().starts_with(".")) sum += SumOnPaths(e.path(), walking);
+    } else {
+      sum += static_cast<int64_t>(e.file_size());
+    }
+  }
+  walking.pop_back();
   return sum;
 }
 
@@ -140,19 +178,7 @@ TEST(FolderSize, LinkCyclesEnd) {
 TEST(FolderSize, AgreesWithFileSumsOnGeneratedTree) {
   TempDir t;
   const fs::path r = t / "tree";
-  std::mt19937 random(20240605);
-  std::vector<fs::path> folders{r};
-  for (int i = 0; i < 60; ++i) {
-    const fs::path& parent = folders[random() % folders.size()];
-    const std::string name = (random() % 6 == 0 ? ".d" : "d") + std::to_string(i);
-    folders.push_back(parent / name);
-    fs::create_directories(folders.back());
-  }
-  for (int i = 0; i < 600; ++i) {
-    const fs::path& folder = folders[random() % folders.size()];
-    const std::string name = (random() % 8 == 0 ? ".f" : "f") + std::to_string(i) + ".bin";
-    WriteFile(folder / name, std::string(random() % 5000, 'z'));
-  }
+  GenerateTree(r, 20240605, 60, 600);
 
   const int64_t expected = SumOfFiles(r);
   ASSERT_GT(expected, 0);
@@ -193,4 +219,34 @@ TEST(FolderHoldsFiles, AnyFileAtAnyDepthCounts) {
   }
   // A link back up the tree ends the walk instead of repeating it.
   if (TryLink(tmp / "folders", tmp / "folders" / "a" / "b" / "up")) EXPECT_FALSE(FolderHoldsFiles(U(tmp / "folders")));
+}
+
+// Sibling folders walked on several threads: the same sums, link guard included,
+// whatever the number of threads, and a walk that is told to stop ends.
+TEST(FolderSize, SiblingWalksOnSeveralThreadsGiveTheSameSums) {
+  TempDir t;
+  const fs::path r = t / "tree";
+  const std::vector<fs::path> folders = GenerateTree(r, 1400, 120, 800);
+  // Links up the tree, from deep folders, and across to other branches.
+  bool linked = true;
+  for (int i = 0; i < 6 && linked; ++i) {
+    const fs::path from = folders[folders.size() - 1 - static_cast<size_t>(i) * 7];
+    const fs::path up = from.parent_path().parent_path();
+    linked = TryLink(up.string().size() >= r.string().size() ? up : r, from / ("up" + std::to_string(i)));
+  }
+  linked = linked && TryLink(folders[5], folders[90] / "across") && TryLink(folders[100], folders[3] / "across");
+  if (!linked) GTEST_SKIP() << "links to folders cannot be made here";
+
+  std::vector<fs::path> walking;
+  const int64_t expected = SumOnPaths(r, walking);
+  ASSERT_GT(expected, 0);
+  EXPECT_EQ(FolderSize(U(r), true), expected);
+  const std::atomic<bool> never{false};
+  for (unsigned threads : {0u, 1u, 2u, 3u, 8u}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    EXPECT_EQ(FolderSize(U(r), true, threads, never), expected);
+    EXPECT_EQ(FolderSize(U(r), false, threads, never), FolderSize(U(r), false));
+  }
+  const std::atomic<bool> stopped{true};
+  EXPECT_EQ(FolderSize(U(r), true, 2, stopped), 0);
 }

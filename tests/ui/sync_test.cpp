@@ -231,6 +231,7 @@ class SyncTest : public QObject {
     QList<int> seen;
     Click([&] {
       const int gauge = FrmRoboCopy->GaugeEspelho->Progress();
+      if (seen.isEmpty() && gauge == 0) return;  // the first measurement is still under way
       if (seen.isEmpty() || seen.back() != gauge) seen << gauge;
       if (gauge == 50) (source ? SourceRoot : DestinationRoot).clear();
       if (gauge == shows) Release();
