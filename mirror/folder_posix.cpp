@@ -209,7 +209,8 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
   Fd out(outFd);
 
   const off_t started = offset;
-  const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+  // The source's access time too: exFAT through FUSE takes a time left out as "now".
+  const timespec times[2] = {st.st_atim, st.st_mtim};
   std::error_code error;
   struct stat after;
   if (!CopyData(in.get(), out.get(), offset, st.st_size) || ::fstat(in.get(), &after) != 0) {
@@ -218,7 +219,10 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
              after.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
     // Still being written: a prefix must never pass for the file.
     error = SourceChanged();
-  } else if (::futimens(out.get(), times) != 0 || ::close(out.release()) != 0 ||
+  } else if (::close(out.release()) != 0 ||
+             // After the close: some file systems (exFAT through FUSE) stamp
+             // the time of the last write when the data reaches them there.
+             ::utimensat(fd_, temp.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
              ::renameat(fd_, temp.c_str(), fd_, name.c_str()) != 0) {
     error = std::error_code(errno, std::system_category());
   }

@@ -175,10 +175,15 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
   }
   // Extras go before the copies: on a destination that ignores letter case,
   // "song.mp3" purged after "Song.mp3" was copied would take the copy with it.
+  // Leftovers of stopped copies go after them, so that /Z can resume from one.
+  const auto leftover = [](const Entry& e) { return e.kind == Kind::File && IsTemporaryName(e.name); };
   for (const Entry& e : destinationEntries) {
-    if (!wanted.contains(e.name)) Extra(destination, e, path);
+    if (!wanted.contains(e.name) && !leftover(e)) Extra(destination, e, path);
   }
   CopyAll(source, destination, copies, path);
+  for (const Entry& e : destinationEntries) {
+    if (!wanted.contains(e.name) && leftover(e)) Extra(destination, e, path);
+  }
   for (const Entry* e : folders) MirrorSubfolder(source, destination, *e, find(e->name), path);
 }
 
@@ -266,8 +271,16 @@ void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, co
   ++summary_.folders.total;
   try {
     if (existing == nullptr) {
-      destination.MakeChild(folder.name, folder.permissions);
-      ++summary_.folders.copied;
+      try {
+        destination.MakeChild(folder.name, folder.permissions);
+        ++summary_.folders.copied;
+      } catch (const std::system_error& e) {
+        // On a destination that ignores letter case, an extra folder of
+        // another spelling that still holds what the mirror keeps is this
+        // folder: fill it.
+        if (e.code() != std::errc::file_exists) throw;
+        ++summary_.folders.skipped;
+      }
     } else if (existing->kind == Kind::Folder) {
       ++summary_.folders.skipped;
     } else if (options_.Purging()) {
