@@ -202,15 +202,21 @@ class Generator {
   Options options_{};
 };
 
-TEST(MirrorDifferential, SameTreesAsRsync) {
+// `count` seeds from a random start, or the one that MIRROR_SEED names.
+std::vector<std::uint64_t> Seeds(int count) {
   std::vector<std::uint64_t> seeds;
   if (const char* one = std::getenv("MIRROR_SEED")) {
     seeds.push_back(std::strtoull(one, nullptr, 10));
   } else {
     const std::uint64_t base = std::random_device{}();
-    for (int i = 0; i < kCases; ++i) seeds.push_back(base + i);
+    for (int i = 0; i < count; ++i) seeds.push_back(base + i);
     std::cout << "seeds " << seeds.front() << " to " << seeds.back() << "\n";
   }
+  return seeds;
+}
+
+TEST(MirrorDifferential, SameTreesAsRsync) {
+  const std::vector<std::uint64_t> seeds = Seeds(kCases);
   // The cases are laid out side by side, grouped by their options, so that one
   // run of each tool serves a whole group.
   TempDir dir;
@@ -298,14 +304,7 @@ TEST(MirrorDifferential, ChangesBetweenRunsAsRsync) {
   testsupport::ExfatMount exfat;
   const bool onExfat = exfat.Reason().empty();
   if (!onExfat) std::cout << "destination on the native file system: " << exfat.Reason() << "\n";
-  std::vector<std::uint64_t> seeds;
-  if (const char* one = std::getenv("MIRROR_SEED")) {
-    seeds.push_back(std::strtoull(one, nullptr, 10));
-  } else {
-    const std::uint64_t base = std::random_device{}();
-    for (int i = 0; i < kChangedCases; ++i) seeds.push_back(base + i);
-    std::cout << "seeds " << seeds.front() << " to " << seeds.back() << "\n";
-  }
+  const std::vector<std::uint64_t> seeds = Seeds(kChangedCases);
   TempDir dir;
   for (std::uint64_t seed : seeds) {
     const fs::path src = dir / "src", theirs = dir / "rsync", ours = onExfat ? exfat.path() / "ours" : dir / "ours";
