@@ -269,7 +269,7 @@ TEST(MirrorBehaviour, FileChangingWhileCopiedIsNotPutInPlace) {
     SCOPED_TRACE(c.name);
     Trees t;
     const fs::path clip = t.source / "rec.mov";
-    WriteFile(clip, std::string(96 << 20, 'r'));
+    WriteFile(clip, std::string(16 << 20, 'r'));
     WriteFile(t.destination / "rec.mov", "what the destination had");
     std::atomic<bool> stop{false};
     std::thread writer([&] {
