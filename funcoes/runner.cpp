@@ -21,6 +21,22 @@ bool Within(const WideString& inner, const WideString& outer) {
   return inner.size() == outer.size() || outer.back() == PathDelim || inner[outer.size()] == PathDelim;
 }
 
+// Some folder on the way up from `inner`, `inner` included, is `outer` by
+// identity: a bind mount or a name in another letter case does not hide it.
+bool WithinById(const WideString& inner, const WideString& outer) {
+  const std::optional<platform::FolderId> target = platform::FolderIdOf(outer);
+  if (!target) return false;
+  for (WideString folder = inner;;) {
+    if (platform::FolderIdOf(folder) == target) return true;
+    const size_t cut = folder.find_last_of(PathDelim);
+    if (cut == WideString::npos) return false;
+    WideString parent = folder.substr(0, cut == 0 ? 1 : cut);  // "/a" -> "/"
+    if (parent.size() == 2 && parent[1] == u':') parent += PathDelim;  // "C:\a" -> "C:\"
+    if (parent == folder) return false;
+    folder = parent;
+  }
+}
+
 }  // namespace
 
 std::vector<WideString> ProgramSearchFolders() {
@@ -61,5 +77,5 @@ int32_t MirrorPercentage(int64_t source, int64_t destination) {
 bool FoldersOverlap(const WideString& a, const WideString& b) {
   if (a.empty() || b.empty()) return false;
   const WideString ra = Canonical(a), rb = Canonical(b);
-  return Within(ra, rb) || Within(rb, ra);
+  return Within(ra, rb) || Within(rb, ra) || WithinById(ra, rb) || WithinById(rb, ra);
 }

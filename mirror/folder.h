@@ -29,9 +29,23 @@ struct Entry {
   bool hidden = false;
   std::int64_t size = 0;
   std::int64_t mtimeNs = 0;  // modification time, nanoseconds since the epoch
+  std::uint32_t permissions = 0;  // the mode's permission bits (0777)
   Identity id;
-  std::error_code error;  // set when a followed link leads nowhere
+  // Set when the entry could not be examined (kind Other), or when a followed
+  // link leads nowhere (kind Link).
+  std::error_code error;
 };
+
+// The failure of a copy whose source changed while it was read.
+class SourceChangedCategory : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "mirror"; }
+  std::string message(int) const override { return "the file changed while it was copied"; }
+};
+inline std::error_code SourceChanged() {
+  static const SourceChangedCategory category;
+  return {1, category};
+}
 
 class Folder {
  public:
@@ -45,21 +59,28 @@ class Folder {
   ~Folder();
 
   Identity Id() const;
+  // This folder's identity, then those of the folders above it up to the root.
+  std::vector<Identity> PathIds() const;
   // followLinks: entries reached through a link describe the link's target;
   // otherwise a link is a Kind::Link entry of its own.
   std::vector<Entry> List(bool followLinks) const;
   Folder OpenChild(const std::string& name, bool followLinks) const;
-  void MakeChild(const std::string& name) const;
+  // Owner access is always granted, so that the folder can be filled.
+  void MakeChild(const std::string& name, std::uint32_t permissions) const;
 
   // Copies file `name` of `from` here: written to `temp`, given the source's
   // modification time, then renamed to `name`, replacing what is there.
   // resume: continue from what `temp` already holds. Returns the bytes copied.
+  // A source whose size or time changed meanwhile, or that gave fewer bytes
+  // than its size, is not put in place: throws SourceChanged().
   std::int64_t CopyIn(const Folder& from, const std::string& name, const std::string& temp,
                       bool resume) const;
   // Removes a file or a link (never what it points to).
   void RemoveFile(const std::string& name) const;
   // Removes an empty folder; a folder that is not empty throws ENOTEMPTY.
   void RemoveEmptyFolder(const std::string& name) const;
+  // Makes everything written to this folder's file system durable.
+  void Flush() const;
 
  private:
 #ifdef _WIN32

@@ -110,6 +110,19 @@ Identity Folder::Id() const {
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
+std::vector<Identity> Folder::PathIds() const {
+  std::vector<Identity> ids{Id()};
+  // The root is its own parent.
+  for (int fd = ::openat(fd_, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);;) {
+    if (fd < 0) Fail("open");
+    const Folder up(fd);
+    const Identity id = up.Id();
+    if (id == ids.back()) return ids;
+    ids.push_back(id);
+    fd = ::openat(up.fd_, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
+}
+
 std::vector<Entry> Folder::List(bool followLinks) const {
   int copy = ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (copy < 0) Fail("opendir");
@@ -130,9 +143,15 @@ std::vector<Entry> Folder::List(bool followLinks) const {
     struct stat st;
     if (::fstatat(fd_, n, &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
       e.error = std::error_code(errno, std::system_category());
-      // A link that leads nowhere, or an entry removed meanwhile.
+      // A link that leads nowhere is described as the link. Only an entry
+      // removed meanwhile is absent: one that cannot be examined (a failing
+      // disk, a dropped share) is listed with its error.
       if (::fstatat(fd_, n, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        entries.pop_back();
+        if (errno == ENOENT) {
+          entries.pop_back();
+        } else {
+          e.error = std::error_code(errno, std::system_category());
+        }
         errno = 0;
         continue;
       }
@@ -140,6 +159,7 @@ std::vector<Entry> Folder::List(bool followLinks) const {
     e.kind = KindOf(st.st_mode);
     e.size = st.st_size;
     e.mtimeNs = Nanoseconds(st.st_mtim);
+    e.permissions = st.st_mode & 0777;
     e.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     errno = 0;
   }
@@ -153,8 +173,8 @@ Folder Folder::OpenChild(const std::string& name, bool followLinks) const {
   return Folder(fd);
 }
 
-void Folder::MakeChild(const std::string& name) const {
-  if (::mkdirat(fd_, name.c_str(), 0777) != 0) Fail("mkdir");
+void Folder::MakeChild(const std::string& name, std::uint32_t permissions) const {
+  if (::mkdirat(fd_, name.c_str(), (permissions & 0777) | S_IRWXU) != 0) Fail("mkdir");
 }
 
 std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp,
@@ -189,12 +209,26 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
   Fd out(outFd);
 
   const off_t started = offset;
-  const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-  if (!CopyData(in.get(), out.get(), offset, st.st_size) || ::futimens(out.get(), times) != 0 ||
-      ::close(out.release()) != 0 || ::renameat(fd_, temp.c_str(), fd_, name.c_str()) != 0) {
-    const int error = errno;
+  // The source's access time too: exFAT through FUSE takes a time left out as "now".
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  std::error_code error;
+  struct stat after;
+  if (!CopyData(in.get(), out.get(), offset, st.st_size) || ::fstat(in.get(), &after) != 0) {
+    error = std::error_code(errno, std::system_category());
+  } else if (offset != st.st_size || after.st_size != st.st_size || after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+             after.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
+    // Still being written: a prefix must never pass for the file.
+    error = SourceChanged();
+  } else if (::close(out.release()) != 0 ||
+             // After the close: some file systems (exFAT through FUSE) stamp
+             // the time of the last write when the data reaches them there.
+             ::utimensat(fd_, temp.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
+             ::renameat(fd_, temp.c_str(), fd_, name.c_str()) != 0) {
+    error = std::error_code(errno, std::system_category());
+  }
+  if (error) {
     ::unlinkat(fd_, temp.c_str(), 0);
-    throw std::system_error(error, std::system_category(), "copy");
+    throw std::system_error(error, "copy");
   }
   return offset - started;
 }
@@ -205,6 +239,10 @@ void Folder::RemoveFile(const std::string& name) const {
 
 void Folder::RemoveEmptyFolder(const std::string& name) const {
   if (::unlinkat(fd_, name.c_str(), AT_REMOVEDIR) != 0) Fail("remove folder");
+}
+
+void Folder::Flush() const {
+  if (::syncfs(fd_) != 0) Fail("syncfs");
 }
 
 }  // namespace mirror

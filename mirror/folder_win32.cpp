@@ -62,6 +62,15 @@ Folder::~Folder() = default;
 
 Identity Folder::Id() const { return IdentityOf(path_); }
 
+std::vector<Identity> Folder::PathIds() const {
+  std::error_code error;
+  fs::path folder = fs::canonical(path_, error);
+  if (error) folder = fs::absolute(path_);
+  std::vector<Identity> ids{IdentityOf(folder)};
+  for (; folder.has_relative_path(); folder = folder.parent_path()) ids.push_back(IdentityOf(folder.parent_path()));
+  return ids;
+}
+
 std::vector<Entry> Folder::List(bool followLinks) const {
   std::vector<Entry> entries;
   std::error_code error;
@@ -74,6 +83,10 @@ std::vector<Entry> Folder::List(bool followLinks) const {
     std::error_code statError;
     const fs::file_status status = followLinks ? fs::status(p, statError) : fs::symlink_status(p, statError);
     if (statError) {
+      // Only an entry removed meanwhile is absent; one that cannot be
+      // examined is listed with its error.
+      std::error_code gone;
+      if (fs::symlink_status(p, gone).type() == fs::file_type::not_found) continue;
       e.error = statError;
       entries.push_back(std::move(e));
       continue;
@@ -103,7 +116,8 @@ Folder Folder::OpenChild(const std::string& name, bool followLinks) const {
   return Folder(p);
 }
 
-void Folder::MakeChild(const std::string& name) const {
+// Windows folders have no permission bits to carry over.
+void Folder::MakeChild(const std::string& name, std::uint32_t /*permissions*/) const {
   std::error_code error;
   if (!fs::create_directory(path_ / FromUtf8(name), error) && !error) {
     error = std::make_error_code(std::errc::file_exists);
@@ -117,7 +131,16 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
   const fs::path partial = path_ / FromUtf8(temp);
   std::error_code error;
   const fs::file_time_type time = fs::last_write_time(source, error);
+  const std::uintmax_t size = error ? 0 : fs::file_size(source, error);
   if (!error) fs::copy_file(source, partial, fs::copy_options::overwrite_existing, error);
+  if (!error) {
+    // Still being written: a prefix must never pass for the file.
+    std::error_code changed;
+    if (fs::last_write_time(source, changed) != time || fs::file_size(source, changed) != size ||
+        fs::file_size(partial, changed) != size || changed) {
+      error = changed ? changed : SourceChanged();
+    }
+  }
   if (!error) fs::last_write_time(partial, time, error);
   if (!error) fs::rename(partial, path_ / FromUtf8(name), error);
   if (error) {
@@ -147,5 +170,9 @@ void Folder::RemoveEmptyFolder(const std::string& name) const {
   }
   Check(error, "remove folder");
 }
+
+// The system's robocopy.exe does the real work on Windows; this stand-in
+// leaves flushing to the system.
+void Folder::Flush() const {}
 
 }  // namespace mirror

@@ -50,7 +50,9 @@ std::string TemporaryName(const std::string& name, std::int64_t size, std::int64
 }
 
 bool IsTemporaryName(const std::string& name) {
-  return name.size() == kTempLength && name.starts_with(kTempPrefix) && name.ends_with(kTempSuffix);
+  if (name.size() != kTempLength || !name.starts_with(kTempPrefix) || !name.ends_with(kTempSuffix)) return false;
+  const std::string_view hex = std::string_view(name).substr(sizeof kTempPrefix - 1, 16);
+  return std::all_of(hex.begin(), hex.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 Mirror::Mirror(const Options& options, std::ostream& errors) : options_(options), errors_(errors) {}
@@ -78,16 +80,44 @@ Summary Mirror::Run() {
                        e.code().message());
     }
   }();
-  sourceRoot_ = source.Id();
   destinationRoot_ = destination.Id();
-  ancestors_ = {sourceRoot_};
+  try {
+    sourcePath_ = source.PathIds();
+  } catch (const std::system_error& e) {
+    throw FatalError("ERROR : Accessing Source Directory " + options_.source + " : " + e.code().message());
+  }
+  ancestors_ = {sourcePath_.front()};
   MirrorFolder(source, destination, options_.destination);
+  // Once per run rather than per file: a card pulled or power lost right
+  // after the run must not find a file of the right size and time whose
+  // bytes never reached it, for no later run would copy it again.
+  const Counts& f = summary_.files;
+  const Counts& d = summary_.folders;
+  if (f.copied + f.extras + d.copied + d.extras > 0) {
+    try {
+      destination.Flush();
+    } catch (const std::system_error& e) {
+      Report("Flushing Destination Directory", options_.destination, e.code());
+      ++summary_.folders.failed;
+    }
+  }
   return summary_;
 }
 
-bool Mirror::SameTimes(std::int64_t a, std::int64_t b) const {
-  const std::int64_t difference = a > b ? a - b : b - a;
-  return options_.fatTimes ? difference <= 2'000'000'000 : difference == 0;
+bool Mirror::OnSourcePath(const Identity& folder) const {
+  return std::find(sourcePath_.begin(), sourcePath_.end(), folder) != sourcePath_.end();
+}
+
+bool Mirror::SameTimes(std::int64_t destination, std::int64_t source) const {
+  const std::int64_t difference = destination > source ? destination - source : source - destination;
+  if (options_.fatTimes) return difference <= 2'000'000'000;
+  if (difference == 0) return true;
+  // exFAT keeps times in 10 ms steps, and some of its drivers in whole
+  // seconds: a copy there holds the source's time cut down to the step.
+  for (const std::int64_t step : {std::int64_t{10'000'000}, std::int64_t{1'000'000'000}}) {
+    if (destination == source - ((source % step) + step) % step) return true;
+  }
+  return false;
 }
 
 bool Mirror::Kept(const Entry& entry) const {
@@ -143,9 +173,16 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
       CopyFile(destination, e, find(e.name), path, copies);
     }
   }
+  // Extras go before the copies: on a destination that ignores letter case,
+  // "song.mp3" purged after "Song.mp3" was copied would take the copy with it.
+  // Leftovers of stopped copies go after them, so that /Z can resume from one.
+  const auto leftover = [](const Entry& e) { return e.kind == Kind::File && IsTemporaryName(e.name); };
+  for (const Entry& e : destinationEntries) {
+    if (!wanted.contains(e.name) && !leftover(e)) Extra(destination, e, path);
+  }
   CopyAll(source, destination, copies, path);
   for (const Entry& e : destinationEntries) {
-    if (!wanted.contains(e.name)) Extra(destination, e, path);
+    if (!wanted.contains(e.name) && leftover(e)) Extra(destination, e, path);
   }
   for (const Entry* e : folders) MirrorSubfolder(source, destination, *e, find(e->name), path);
 }
@@ -164,7 +201,8 @@ void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry*
   if (existing != nullptr && existing->kind != Kind::File) {
     // A folder or a link stands where the source has a file.
     const bool cleared = options_.Purging() && (existing->kind == Kind::Folder
-                                                    ? PurgeTree(destination, file.name, target)
+                                                    ? !OnSourcePath(existing->id) &&
+                                                          PurgeTree(destination, file.name, target)
                                                     : [&] {
                                                         try {
                                                           destination.RemoveFile(file.name);
@@ -233,15 +271,23 @@ void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, co
   ++summary_.folders.total;
   try {
     if (existing == nullptr) {
-      destination.MakeChild(folder.name);
-      ++summary_.folders.copied;
+      try {
+        destination.MakeChild(folder.name, folder.permissions);
+        ++summary_.folders.copied;
+      } catch (const std::system_error& e) {
+        // On a destination that ignores letter case, an extra folder of
+        // another spelling that still holds what the mirror keeps is this
+        // folder: fill it.
+        if (e.code() != std::errc::file_exists) throw;
+        ++summary_.folders.skipped;
+      }
     } else if (existing->kind == Kind::Folder) {
       ++summary_.folders.skipped;
     } else if (options_.Purging()) {
       // A file or a link stands where the source has a folder: the link goes,
       // what it points to stays.
       destination.RemoveFile(folder.name);
-      destination.MakeChild(folder.name);
+      destination.MakeChild(folder.name, folder.permissions);
       ++summary_.folders.copied;
     } else {
       errors_ << "ERROR : Creating Directory " << target << " : the destination holds a "
@@ -252,6 +298,13 @@ void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, co
     }
     Folder from = source.OpenChild(folder.name, true);
     Folder to = destination.OpenChild(folder.name, false);
+    if (OnSourcePath(to.Id())) {
+      // The destination's folder of that name is the source or holds it,
+      // whatever the names say (bind mounts, names that differ in case).
+      errors_ << "ERROR : Creating Directory " << target << " : it is the source folder or holds it\n";
+      ++summary_.folders.failed;
+      return;
+    }
     ancestors_.push_back(folder.id);
     MirrorFolder(from, to, target);
     ancestors_.pop_back();
@@ -271,7 +324,7 @@ void Mirror::Extra(const Folder& destination, const Entry& entry, const std::str
     }
     if (Kept(entry) || options_.keepExtras) return;
     if (entry.kind == Kind::Folder) {
-      if (!options_.subfolders || entry.id == sourceRoot_) return;
+      if (!options_.subfolders || OnSourcePath(entry.id)) return;
       ++summary_.folders.extras;
       if (options_.purge) PurgeTree(destination, entry.name, target);
     } else {
@@ -292,7 +345,7 @@ bool Mirror::PurgeTree(const Folder& parent, const std::string& name, const std:
     Folder folder = parent.OpenChild(name, false);
     for (const Entry& e : folder.List(false)) {
       const std::string target = Join(path, e.name);
-      if (e.kind == Kind::Folder && e.id == sourceRoot_) {
+      if (e.kind == Kind::Folder && OnSourcePath(e.id)) {
         whole = false;  // the source itself lies inside the destination
       } else if (e.kind == Kind::File && IsTemporaryName(e.name)) {
         folder.RemoveFile(e.name);

@@ -60,13 +60,16 @@ class Mirror {
   // Returns false when something was kept or could not be removed.
   bool PurgeTree(const Folder& parent, const std::string& name, const std::string& path);
   bool Kept(const Entry& destinationEntry) const;
-  bool SameTimes(std::int64_t a, std::int64_t b) const;
+  bool SameTimes(std::int64_t destination, std::int64_t source) const;
   void Report(const std::string& what, const std::string& path, const std::error_code& error);
 
   const Options& options_;
   std::ostream& errors_;
   Summary summary_;
-  Identity sourceRoot_, destinationRoot_;
+  bool OnSourcePath(const Identity& folder) const;
+
+  Identity destinationRoot_;
+  std::vector<Identity> sourcePath_;  // the source and the folders above it: never removed or written into
   std::vector<Identity> ancestors_;  // source folders being walked: the link cycle guard
 };
 

@@ -32,6 +32,10 @@ struct FolderId {
   bool operator==(const FolderId&) const = default;
 };
 
+// The identity of an existing folder, links followed; empty when the path is
+// no folder or the system does not tell.
+std::optional<FolderId> FolderIdOf(const std::u16string& path);
+
 struct FolderEntry {
   std::u16string name;
   bool isFolder = false;  // links to folders included

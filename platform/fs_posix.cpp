@@ -68,6 +68,12 @@ int DirectoryEntryError(const std::u16string& path) {
   return 0;
 }
 
+std::optional<FolderId> FolderIdOf(const std::u16string& path) {
+  struct stat st {};
+  if (stat(ToUtf8(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  return FolderId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 struct FolderListing::State {
   DIR* dir = nullptr;
   FolderId id;

@@ -93,6 +93,19 @@ int DirectoryEntryError(const std::u16string& name) {
   return 0;
 }
 
+std::optional<FolderId> FolderIdOf(const std::u16string& path) {
+  // Opening the folder itself resolves junctions and links to their target.
+  HANDLE h = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  std::optional<FolderId> id;
+  if (GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    id = FolderId{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+  CloseHandle(h);
+  return id;
+}
+
 struct FolderListing::State {
   HANDLE find = INVALID_HANDLE_VALUE;
   WIN32_FIND_DATAW data{};
@@ -105,15 +118,7 @@ FolderListing::FolderListing(const std::u16string& name) : state_(std::make_uniq
   state_->find = FindFirstFileW(W(folder + u"*.*"), &state_->data);
   if (state_->find == INVALID_HANDLE_VALUE) return;
   state_->pending = true;
-  // Opening the folder itself resolves junctions and links to their target.
-  HANDLE h = CreateFileW(W(folder), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return;
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileInformationByHandle(h, &info))
-    state_->id = FolderId{info.dwVolumeSerialNumber,
-                          (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
-  CloseHandle(h);
+  state_->id = FolderIdOf(folder);
 }
 
 FolderListing::~FolderListing() {

@@ -1,6 +1,12 @@
 // The mirror's rules where rsync is no oracle: links, entries of the other
 // kind, folders inside each other, leftovers of stopped copies.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include "mirror/mirror.h"
 #include "mirror_support.h"
@@ -117,26 +123,46 @@ TEST(MirrorBehaviour, FoldersInsideEachOther) {
     const char* name;
     const char* source;
     const char* destination;
-    const char* copied;  // a file the mirror must have made
-    const char* absent;  // a path that must not exist afterwards
+    const char* added;    // a file added to the fixture, or null
+    const char* copied;   // a file the mirror must have made
+    const char* absent;   // a path that must not exist afterwards
+    const char* grown;    // the part of the source that is the destination, or null
+    int failure;          // 8 when a folder on the source's path blocks the mirror
   };
   const Case cases[] = {
-      {"destination inside the source", "tree", "tree/copy", "tree/copy/media/clip.mov", "tree/copy/copy"},
-      {"source inside the destination", "tree/media", "tree", "tree/clip.mov", "tree/notes.txt"},
-      {"the same folder", "tree", "tree", "tree/notes.txt", "tree/media/media"},
+      {"destination inside the source", "tree", "tree/copy", nullptr, "tree/copy/media/clip.mov", "tree/copy/copy",
+       "copy", 0},
+      {"source inside the destination", "tree/media", "tree", nullptr, "tree/clip.mov", "tree/notes.txt", nullptr, 0},
+      {"the same folder", "tree", "tree", nullptr, "tree/notes.txt", "tree/media/media", nullptr, 0},
+      // The destination's entry of that name is the source itself.
+      {"source holds a file of its own name", "tree/media", "tree", "tree/media/media", "tree/clip.mov",
+       "tree/notes.txt", nullptr, 8},
+      {"source holds a folder of its own name", "tree/media", "tree", "tree/media/media/x", "tree/clip.mov",
+       "tree/notes.txt", nullptr, 8},
+      // ... or a folder on the way down to it.
+      {"source holds the path down to itself", "tree/media", "", "tree/media/tree/media/y", "clip.mov",
+       "tree/media/y", nullptr, 8},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir, logs;
     WriteFile(dir / "tree" / "media" / "clip.mov", "clip");
     WriteFile(dir / "tree" / "notes.txt", "notes");
+    if (c.added != nullptr) WriteFile(dir / c.added, "mine");
+    const auto sourcePicture = [&] {
+      auto picture = mirrortest::Picture(dir / c.source);
+      if (c.grown != nullptr) std::erase_if(picture, [&](const auto& e) { return e.first.starts_with(c.grown); });
+      return picture;
+    };
+    const auto before = sourcePicture();
     const auto args = mirrortest::ProgramArgs(dir / c.source, dir / c.destination, false);
     const mirrortest::Outcome o = mirrortest::RunMirror(args, logs / "run");
-    EXPECT_EQ(o.exitCode & ~(1 | 2), 0) << o.err;
-    EXPECT_EQ(ReadFile(dir / "tree" / "media" / "clip.mov"), "clip");  // the source is intact
+    EXPECT_EQ(o.exitCode & ~(1 | 2), c.failure) << o.err;
     EXPECT_TRUE(fs::exists(dir / c.copied));
     EXPECT_FALSE(fs::exists(dir / c.absent));
-    EXPECT_EQ(mirrortest::RunMirror(args, logs / "run").exitCode, 0);  // and then nothing to do
+    EXPECT_EQ(mirrortest::RunMirror(args, logs / "run").exitCode, c.failure);  // and then nothing to do
+    const auto after = sourcePicture();
+    EXPECT_EQ(after, before) << mirrortest::Describe(before, after);  // the source is intact
   }
 }
 
@@ -194,6 +220,160 @@ TEST(MirrorBehaviour, ManyFilesInOneFolderAreEachCopiedOnce) {
   EXPECT_NE(o.out.find("Files :       300       300         0"), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("Bytes :     44850     44850         0"), std::string::npos) << o.out;
   EXPECT_EQ(mirrortest::Picture(t.destination), mirrortest::Picture(t.source));
+}
+
+TEST(MirrorBehaviour, SourceEntriesThatCannotBeExaminedKeepTheirCopies) {
+  struct Case {
+    const char* name;
+    const char* error;  // FAULT_ERRNO for the look at "clip.mov" in the source
+    bool folder;        // "clip.mov" is a folder on both sides
+    bool kept;          // its copy stays in the destination
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"a failing file", "5" /* EIO */, false, true, 8},
+      {"a failing folder keeps its whole copy", "5", true, true, 8},
+      {"a file that may not be examined", "13" /* EACCES */, false, true, 8},
+      {"a stale share", "116" /* ESTALE */, true, true, 8},
+      {"a file really gone is an extra", "2" /* ENOENT */, false, false, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Trees t;
+    WriteFile(t.source / "other.txt", "o");
+    const std::string clip = c.folder ? "clip.mov/take.mov" : "clip.mov";
+    WriteFile(t.source / clip, "new");
+    WriteFile(t.destination / clip, "backup");
+    WriteFile(t.destination / "other.txt", "o");
+    mirrortest::SetTime(t.destination / "other.txt", 1'600'000'000);
+    mirrortest::SetTime(t.source / "other.txt", 1'600'000'000);
+    const mirrortest::Outcome o = mirrortest::RunMirror(
+        mirrortest::ProgramArgs(t.source, t.destination, false), t.logs / "run",
+        mirrortest::ShimEnv({"FAULT_FOLDER=" + t.source.string(), "FAULT_NAME=clip.mov", "FAULT_ERRNO=" + std::string(c.error)}));
+    EXPECT_EQ(o.exitCode, c.exitCode) << o.err;
+    EXPECT_EQ(fs::exists(t.destination / clip), c.kept);
+    if (c.kept) {
+      EXPECT_EQ(ReadFile(t.destination / clip), "backup");
+      // One line names it.
+      EXPECT_NE(o.err.find("ERROR : Accessing Source File " + (t.destination / "clip.mov").string()), std::string::npos) << o.err;
+    }
+  }
+}
+
+TEST(MirrorBehaviour, FileChangingWhileCopiedIsNotPutInPlace) {
+  struct Case {
+    const char* name;
+    bool append;  // else rewritten in place, its size unchanged
+  };
+  for (const Case& c : {Case{"a clip still being recorded", true}, Case{"a file rewritten in place", false}}) {
+    SCOPED_TRACE(c.name);
+    Trees t;
+    const fs::path clip = t.source / "rec.mov";
+    WriteFile(clip, std::string(16 << 20, 'r'));
+    WriteFile(t.destination / "rec.mov", "what the destination had");
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+      std::ofstream out(clip, std::ios::binary | (c.append ? std::ios::app : std::ios::in | std::ios::out));
+      for (int i = 0; !stop; ++i) {
+        if (!c.append) out.seekp(0);
+        out << std::string(4096, static_cast<char>('a' + i % 26)) << std::flush;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    });
+    const mirrortest::Outcome o = t.Mirror(false);
+    stop = true;
+    writer.join();
+    EXPECT_EQ(o.exitCode & 8, 8) << o.err;
+    EXPECT_NE(o.err.find("rec.mov"), std::string::npos) << o.err;
+    // Never a prefix or a blend: what it had, or exactly the source.
+    const std::string now = ReadFile(t.destination / "rec.mov");
+    EXPECT_TRUE(now == "what the destination had" || now == ReadFile(clip)) << now.size() << " bytes";
+    EXPECT_EQ(std::distance(fs::directory_iterator(t.destination), fs::directory_iterator()), 1);  // no temporary
+    // The next run, the file at rest, completes it.
+    EXPECT_EQ(t.Mirror(false).exitCode, 1);
+    EXPECT_TRUE(ReadFile(t.destination / "rec.mov") == ReadFile(clip));
+  }
+}
+
+TEST(MirrorBehaviour, FoldersKeepTheirPermissionBits) {
+  struct Case {
+    fs::perms source, expected;
+  };
+  const Case cases[] = {
+      {fs::perms(0700), fs::perms(0700)},  // private stays private
+      {fs::perms(0750), fs::perms(0750)},
+      {fs::perms(0755), fs::perms(0755)},
+      {fs::perms(0500), fs::perms(0700)},  // the owner may always fill it
+  };
+  const mode_t mask = ::umask(022);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.source));
+    Trees t;
+    WriteFile(t.source / "private" / "deeper" / "a.txt", "a");
+    fs::permissions(t.source / "private" / "deeper", c.source);
+    fs::permissions(t.source / "private", c.source);
+    const mirrortest::Outcome o = t.Mirror(false);
+    fs::permissions(t.source / "private", fs::perms(0700));
+    fs::permissions(t.source / "private" / "deeper", fs::perms(0700));
+    EXPECT_EQ(o.exitCode, 1) << o.err;
+    EXPECT_EQ(fs::status(t.destination / "private").permissions(), c.expected);
+    EXPECT_EQ(fs::status(t.destination / "private" / "deeper").permissions(), c.expected);
+    EXPECT_EQ(ReadFile(t.destination / "private" / "deeper" / "a.txt"), "a");
+  }
+  ::umask(mask);
+}
+
+TEST(MirrorBehaviour, OnlyTheToolsOwnTemporariesAreRemoved) {
+  struct Case {
+    std::string name;
+    bool temporary;
+  };
+  const Case cases[] = {
+      {mirror::TemporaryName("clip.mov", 10, 0), true},
+      {".~robocopy-0123456789abcdef.tmp", true},
+      {".~robocopy-0123456789ABCDEF.tmp", false},  // ours are written in small letters
+      {".~robocopy-0123456789abcdeg.tmp", false},
+      {".~robocopy-my holiday pics.tmp", false},  // the right length, but words
+      {".~robocopy-0123456789abcdef.tmp.mov", false},
+      {".~robocopy-0123456789abcde.tmp", false},
+      {"~robocopy-0123456789abcdef0.tmp", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(mirror::IsTemporaryName(c.name), c.temporary);
+    Trees t;  // preserving: only a temporary is ever removed
+    WriteFile(t.source / "a.txt", "a");
+    WriteFile(t.destination / c.name, "the user's");
+    const mirrortest::Outcome o = t.Mirror(true);
+    EXPECT_EQ(o.exitCode & 8, 0) << o.err;
+    EXPECT_EQ(fs::exists(t.destination / c.name), !c.temporary);
+  }
+}
+
+TEST(MirrorBehaviour, WritesAreMadeDurableOncePerRun) {
+  struct Case {
+    const char* name;
+    std::function<void(Trees&)> arrange;
+    int syncs;  // syncfs calls on the destination; never a flush per file
+  };
+  const Case cases[] = {
+      {"files copied", [](Trees& t) { for (int i = 0; i < 20; ++i) WriteFile(t.source / std::to_string(i), "x"); }, 1},
+      {"a folder made", [](Trees& t) { fs::create_directories(t.source / "empty"); }, 1},
+      {"an extra removed", [](Trees& t) { WriteFile(t.destination / "extra.txt", "e"); }, 1},
+      {"nothing to do", [](Trees&) {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Trees t;
+    c.arrange(t);
+    const fs::path log = t.logs / "syncs.log";
+    const mirrortest::Outcome o = mirrortest::RunMirror(mirrortest::ProgramArgs(t.source, t.destination, false),
+                                                        t.logs / "run", mirrortest::ShimEnv({"SYNC_LOG=" + log.string()}));
+    EXPECT_EQ(o.exitCode & 8, 0) << o.err;
+    std::string expected;
+    for (int i = 0; i < c.syncs; ++i) expected += "syncfs " + t.destination.string() + "\n";
+    EXPECT_EQ(ReadFile(log), expected);
+  }
 }
 
 }  // namespace

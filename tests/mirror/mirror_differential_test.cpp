@@ -3,6 +3,7 @@
 // trees must be identical. MIRROR_SEED=n runs the one case that failed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -10,6 +11,7 @@
 #include <set>
 #include <tuple>
 
+#include "exfat_mount.h"
 #include "mirror_support.h"
 #include "tempdir.h"
 
@@ -19,6 +21,7 @@ using testsupport::TempDir;
 namespace fs = std::filesystem;
 
 constexpr int kCases = 240;
+constexpr int kChangedCases = 40;
 const char* const kExcludedFolders[] = {"$Recycle.bin", "Boot", "Recycler", "System Volume Information"};
 
 // rsync matches case-sensitively: every ASCII letter becomes a class of both cases.
@@ -72,12 +75,25 @@ std::vector<std::string> RsyncArgs(const fs::path& src, const fs::path& dst, con
   return args;
 }
 
+// The ASCII letters of `name` in the other case, or all in lower case.
+std::string ToggledCase(std::string name, bool lower = false) {
+  for (char& c : name) {
+    if (std::islower(static_cast<unsigned char>(c)) && !lower) c = static_cast<char>(std::toupper(c));
+    else if (std::isupper(static_cast<unsigned char>(c))) c = static_cast<char>(std::tolower(c));
+  }
+  return name;
+}
+
 // One generated case: a source tree, and a destination made twice alike.
+// caseInsensitive: no two names in a folder differ only in letter case, and
+// extras are purged, as a destination that ignores case needs.
 class Generator {
  public:
-  Generator(std::uint64_t seed, const fs::path& src, const std::vector<fs::path>& destinations)
-      : random_(seed), destinations_(destinations) {
+  Generator(std::uint64_t seed, const fs::path& src, const std::vector<fs::path>& destinations,
+            bool caseInsensitive = false)
+      : random_(seed), destinations_(destinations), caseInsensitive_(caseInsensitive) {
     options_ = {Chance(30), Chance(70), Chance(70)};
+    if (caseInsensitive_) options_.preserve = false;
     Folder(src, "", 0, true);
     if (Chance(10)) {
       for (const fs::path& d : destinations_) fs::remove_all(d);  // a missing destination is created
@@ -87,6 +103,11 @@ class Generator {
 
  private:
   bool Chance(int percent) { return std::uniform_int_distribution<int>(0, 99)(random_) < percent; }
+  // Whether `name` is new in a folder that already holds `used`.
+  bool Unused(std::set<std::string>& used, std::string name) const {
+    if (caseInsensitive_) name = ToggledCase(name, true);
+    return used.insert(name).second;
+  }
   int Between(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
 
   std::string Name(bool folder) {
@@ -126,7 +147,7 @@ class Generator {
     std::set<std::string> used;
     for (int i = Between(0, 5); i > 0; --i) {
       const std::string name = Name(false);
-      if (!used.insert(name).second) continue;
+      if (!Unused(used, name)) continue;
       const std::string content = Content(Chance(15) ? 0 : Between(1, 64));
       const std::int64_t time = 1'500'000'000 + Between(0, 100'000'000);
       Write(src / join(name), content, time);
@@ -151,7 +172,7 @@ class Generator {
     }
     for (int i = depth < 3 ? Between(0, 2) : 0; i > 0; --i) {
       const std::string name = Name(true);
-      if (!used.insert(name).second) continue;
+      if (!Unused(used, name)) continue;
       const bool below = mirrored && Chance(70);
       if (mirrored && !below && !options_.preserve && Chance(20)) {
         WriteAll(join(name), Content(5), 1'600'000'000);  // a file where the source has a folder
@@ -161,7 +182,7 @@ class Generator {
     if (!mirrored) return;
     for (int i = Between(0, 2); i > 0; --i) {  // extras
       const std::string name = Name(Chance(50));
-      if (!used.insert(name).second) continue;
+      if (!Unused(used, name)) continue;
       if (Chance(40)) {
         MakeAll(join(name));
         for (int j = Between(0, 3); j > 0; --j) {
@@ -177,18 +198,25 @@ class Generator {
 
   std::mt19937_64 random_;
   std::vector<fs::path> destinations_;
+  bool caseInsensitive_;
   Options options_{};
 };
 
-TEST(MirrorDifferential, SameTreesAsRsync) {
+// `count` seeds from a random start, or the one that MIRROR_SEED names.
+std::vector<std::uint64_t> Seeds(int count) {
   std::vector<std::uint64_t> seeds;
   if (const char* one = std::getenv("MIRROR_SEED")) {
     seeds.push_back(std::strtoull(one, nullptr, 10));
   } else {
     const std::uint64_t base = std::random_device{}();
-    for (int i = 0; i < kCases; ++i) seeds.push_back(base + i);
+    for (int i = 0; i < count; ++i) seeds.push_back(base + i);
     std::cout << "seeds " << seeds.front() << " to " << seeds.back() << "\n";
   }
+  return seeds;
+}
+
+TEST(MirrorDifferential, SameTreesAsRsync) {
+  const std::vector<std::uint64_t> seeds = Seeds(kCases);
   // The cases are laid out side by side, grouped by their options, so that one
   // run of each tool serves a whole group.
   TempDir dir;
@@ -239,6 +267,63 @@ TEST(MirrorDifferential, SameTreesAsRsync) {
     const mirrortest::Outcome second = mirrortest::RunMirror(OurArgs(group / "src", group / "ours", o), dir / "log");
     EXPECT_EQ(second.exitCode & ~2, 0) << group << "\n" << second.err;
     EXPECT_EQ(mirrortest::Picture(group / "ours"), before) << group;
+  }
+}
+
+// Changes a source tree between two runs: files grow or are rewritten under a
+// new time, and files and folders are renamed in letter case only.
+void ChangeBetweenRuns(std::uint64_t seed, const fs::path& src) {
+  std::mt19937_64 random(seed);
+  const auto chance = [&random](int percent) { return std::uniform_int_distribution<int>(0, 99)(random) < percent; };
+  std::vector<fs::path> entries{fs::recursive_directory_iterator(src), fs::recursive_directory_iterator()};
+  std::sort(entries.rbegin(), entries.rend());  // what lies in a folder before the folder
+  for (const fs::path& p : entries) {
+    if (fs::is_regular_file(fs::symlink_status(p)) && chance(30)) {
+      std::ofstream(p, std::ios::binary | (chance(50) ? std::ios::app : std::ios::trunc)) << "changed " << seed;
+      mirrortest::SetTime(p, 1'700'000'000 + std::uniform_int_distribution<int>(0, 1000)(random));
+    }
+    const fs::path renamed = p.parent_path() / ToggledCase(p.filename().string());
+    if (chance(25) && renamed != p && !fs::exists(fs::symlink_status(renamed))) fs::rename(p, renamed);
+  }
+}
+
+// On a destination that ignores letter case, a folder renamed in case keeps
+// its old spelling while it holds what the mirror keeps (excluded entries),
+// where rsync's destination has both spellings: compare paths without case.
+std::map<std::string, std::string> Folded(const std::map<std::string, std::string>& picture, bool fold) {
+  if (!fold) return picture;
+  std::map<std::string, std::string> folded;
+  for (const auto& [path, what] : picture) folded.emplace(ToggledCase(path, true), what);
+  return folded;
+}
+
+// Two runs with changes between them, the second one checked against rsync.
+// Where an exFAT image can be mounted our destination lies on it, so the
+// case-only renames meet a file system that ignores letter case.
+TEST(MirrorDifferential, ChangesBetweenRunsAsRsync) {
+  testsupport::ExfatMount exfat;
+  const bool onExfat = exfat.Reason().empty();
+  if (!onExfat) std::cout << "destination on the native file system: " << exfat.Reason() << "\n";
+  const std::vector<std::uint64_t> seeds = Seeds(kChangedCases);
+  TempDir dir;
+  for (std::uint64_t seed : seeds) {
+    const fs::path src = dir / "src", theirs = dir / "rsync", ours = onExfat ? exfat.path() / "ours" : dir / "ours";
+    for (const fs::path& p : {src, theirs, ours}) fs::remove_all(p);
+    const Generator generated(seed, src, {ours, theirs}, onExfat);
+    const Options& o = generated.options();
+    for (int run = 0; run < 2; ++run) {
+      if (run == 1) ChangeBetweenRuns(seed, src);
+      const mirrortest::Outcome rsync = mirrortest::Run("rsync", RsyncArgs(src, theirs, o), dir / "rsync-log");
+      ASSERT_TRUE(rsync.exitCode == 0 || rsync.exitCode == 23) << rsync.err;
+      const mirrortest::Outcome mine = mirrortest::RunMirror(OurArgs(src, ours, o), dir / "log");
+      EXPECT_EQ(mine.exitCode & ~(1 | 2), 0) << mine.err;
+      const auto picture = Folded(mirrortest::Picture(ours), onExfat);
+      const auto expected = Folded(mirrortest::Picture(theirs), onExfat);
+      ASSERT_EQ(picture, expected) << "seed " << seed << " (MIRROR_SEED=" << seed << "), run " << run + 1
+                                   << "; preserve " << o.preserve << ", /FFT " << o.fatTimes << ", /XA:H "
+                                   << o.skipHidden << "\n"
+                                   << mirrortest::Describe(picture, expected);
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -27,9 +28,10 @@ struct Outcome {
 };
 
 // Starts `program` with `args` (argv[1..]), its output captured in files
-// beside `scratch`. Returns the child's pid.
+// beside `scratch`, `env` ("NAME=value") added to the environment. Returns the
+// child's pid.
 inline pid_t Start(const std::string& program, const std::vector<std::string>& args,
-                   const fs::path& scratch) {
+                   const fs::path& scratch, std::vector<std::string> env = {}) {
   std::vector<std::string> all{program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -41,8 +43,12 @@ inline pid_t Start(const std::string& program, const std::vector<std::string>& a
   const std::string out = scratch.string() + ".out", err = scratch.string() + ".err";
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);  // the first of a name wins
+  envp.push_back(nullptr);
   pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
 }
@@ -64,12 +70,23 @@ inline Outcome Finish(pid_t pid, const fs::path& scratch) {
 }
 
 inline Outcome Run(const std::string& program, const std::vector<std::string>& args,
-                   const fs::path& scratch) {
-  return Finish(Start(program, args, scratch), scratch);
+                   const fs::path& scratch, std::vector<std::string> env = {}) {
+  return Finish(Start(program, args, scratch, std::move(env)), scratch);
 }
 
-inline Outcome RunMirror(const std::vector<std::string>& args, const fs::path& scratch) {
-  return Run(ROBOCOPY_PATH, args, scratch);
+inline Outcome RunMirror(const std::vector<std::string>& args, const fs::path& scratch,
+                         std::vector<std::string> env = {}) {
+  return Run(ROBOCOPY_PATH, args, scratch, std::move(env));
+}
+
+// The environment that loads the tests' fault shim (fault_shim.c) into the
+// tool, with its settings; a sanitizer's runtime would otherwise refuse it.
+inline std::vector<std::string> ShimEnv(std::vector<std::string> settings) {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  settings.push_back("LD_PRELOAD=" SHIM_PATH);
+  settings.push_back("ASAN_OPTIONS=" + (asan ? std::string(asan) + ":" : std::string()) +
+                     "verify_asan_link_order=0");
+  return settings;
 }
 
 // The argument list that the program's command line splits into; the folders

@@ -1,0 +1,104 @@
+/* Loaded into the mirror tool with LD_PRELOAD by its tests; each role is
+ * switched on by the environment:
+ *   FAULT_FOLDER, FAULT_NAME (and FAULT_ERRNO, EIO when unset): looking at the
+ *   entry FAULT_NAME of the folder FAULT_FOLDER with fstatat or statx fails
+ *   with that error, as on a failing disk; every other look succeeds.
+ *   SYNC_LOG: each syncfs, fsync and fdatasync appends "call path" to it. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static void FdPath(int fd, char* out, size_t size) {
+  char link[64];
+  ssize_t n;
+  if (fd == AT_FDCWD) {
+    if (!getcwd(out, size)) out[0] = 0;
+    return;
+  }
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  n = readlink(link, out, size - 1);
+  out[n < 0 ? 0 : n] = 0;
+}
+
+/* Whether looking at `name` relative to `dirfd` is to fail, and with what. */
+static int Fault(int dirfd, const char* name) {
+  const char* folder = getenv("FAULT_FOLDER");
+  const char* target = getenv("FAULT_NAME");
+  const char* code = getenv("FAULT_ERRNO");
+  char path[PATH_MAX * 2];
+  if (!folder || !target || !name || !*name) return 0;
+  if (name[0] == '/') {
+    snprintf(path, sizeof path, "%s", name);
+  } else {
+    FdPath(dirfd, path, PATH_MAX);
+    snprintf(path + strlen(path), sizeof path - strlen(path), "/%s", name);
+  }
+  char wanted[PATH_MAX * 2];
+  snprintf(wanted, sizeof wanted, "%s/%s", folder, target);
+  if (strcmp(path, wanted) != 0) return 0;
+  return code ? atoi(code) : EIO;
+}
+
+#define NEXT(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
+
+int fstatat(int dirfd, const char* name, struct stat* st, int flags) {
+  const int fault = Fault(dirfd, name);
+  if (fault) {
+    errno = fault;
+    return -1;
+  }
+  return NEXT(fstatat)(dirfd, name, st, flags);
+}
+
+int fstatat64(int dirfd, const char* name, struct stat64* st, int flags) {
+  const int fault = Fault(dirfd, name);
+  if (fault) {
+    errno = fault;
+    return -1;
+  }
+  return NEXT(fstatat64)(dirfd, name, st, flags);
+}
+
+int statx(int dirfd, const char* name, int flags, unsigned int mask, struct statx* st) {
+  const int fault = Fault(dirfd, name);
+  if (fault) {
+    errno = fault;
+    return -1;
+  }
+  return NEXT(statx)(dirfd, name, flags, mask, st);
+}
+
+static void LogSync(const char* call, int fd) {
+  const char* log = getenv("SYNC_LOG");
+  char path[PATH_MAX], line[PATH_MAX + 32];
+  int out, length;
+  if (!log) return;
+  FdPath(fd, path, sizeof path);
+  length = snprintf(line, sizeof line, "%s %s\n", call, path);
+  out = open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (out < 0) return;
+  if (write(out, line, (size_t)length) < 0) { /* a test log: nothing to do */ }
+  close(out);
+}
+
+int syncfs(int fd) {
+  LogSync("syncfs", fd);
+  return NEXT(syncfs)(fd);
+}
+
+int fsync(int fd) {
+  LogSync("fsync", fd);
+  return NEXT(fsync)(fd);
+}
+
+int fdatasync(int fd) {
+  LogSync("fdatasync", fd);
+  return NEXT(fdatasync)(fd);
+}
