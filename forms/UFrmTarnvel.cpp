@@ -1,6 +1,7 @@
 #include "forms/UFrmTarnvel.h"
 
 #include <QGuiApplication>
+#include <algorithm>
 #include <QIcon>
 #include <QScreen>
 
@@ -95,6 +96,14 @@ QCheckBox* MakeCheckBox(QWidget* parent, const char* name, const char* caption, 
   return box;
 }
 
+// A label holds its caption on one line, as wide as the caption and as high
+// as the layout's line (19 pixels, what Tahoma at 16 pixels takes), whatever
+// face stands in for Tahoma.
+void FitLabel(QLabel* label) {
+  label->adjustSize();
+  label->resize(label->width(), std::max(label->height(), 19));
+}
+
 QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, QPoint position) {
   auto* label = new QLabel(QString::fromLatin1(caption), parent);
   label->setObjectName(QString::fromLatin1(name));
@@ -102,7 +111,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, QPoint
   label->setWordWrap(false);
   // Sized to its text on one line; what runs past the next control is covered by it.
   label->move(position);
-  label->adjustSize();
+  FitLabel(label);
   return label;
 }
 
@@ -208,7 +217,7 @@ void TFrmTarnvel::FormShow(QObject*) {
 
 void TFrmTarnvel::ShowMissing(QLabel* label, const QString& caption, const WideString& root) {
   label->setText(caption + Q(root) + QStringLiteral(" (não encontrada)"));
-  label->adjustSize();
+  FitLabel(label);
 }
 
 void TFrmTarnvel::DirectoryListOrigemChange(QObject*) {
@@ -218,7 +227,7 @@ void TFrmTarnvel::DirectoryListOrigemChange(QObject*) {
   SettingValue(u"escrever", u"storage_Origem", W(DirectoryListOrigem->Directory()));
   SourceRoot = SettingValue(u"ler", u"storage_Origem", MissingFolder);
   LBLOrigem->setText(QStringLiteral("Origem: ") + Q(SourceRoot));
-  LBLOrigem->adjustSize();
+  FitLabel(LBLOrigem);
 }
 
 void TFrmTarnvel::DirectoryListBoxdestinoChange(QObject*) {
@@ -228,7 +237,7 @@ void TFrmTarnvel::DirectoryListBoxdestinoChange(QObject*) {
   DestinationRoot = SettingValue(u"ler", u"storage_Destino", MissingFolder);
   SourceRoot = SettingValue(u"ler", u"storage_Origem", MissingFolder);
   LblDestino->setText(QStringLiteral("Destino: ") + Q(DestinationRoot));
-  LblDestino->adjustSize();
+  FitLabel(LblDestino);
 }
 
 void TFrmTarnvel::BtRaizOrigemClick(QObject*) {

@@ -169,14 +169,17 @@ class HotFolderTest : public QObject {
     FForm->CHKHotFolderOrigem->setChecked(false);
     QVERIFY(!FForm->FolderMon());
     QCOMPARE(Stored(u"AutoCheck"), QString("0"));
-    Drop(second, "early.mxf", "x");
+    // The released monitor watched the first source: what lands there now starts nothing.
+    Drop(FSource, "early.mxf", "x");
     QCOMPARE(Settled(), 0);
+    WriteFile(second / "waiting.mxf", "w");
     FForm->CHKHotFolderOrigem->setChecked(true);
     QCOMPARE(Stored(u"AutoCheck"), QString("-1"));
     QCOMPARE(QString::fromStdU16String(FForm->FolderMon()->Folder()), N(second));
     Drop(second, "late.mxf", "late");
     QVERIFY(PumpUntil([&] { return fs::exists(FDestination / "late.mxf"); }));
-    QCOMPARE(ReadFile(FDestination / "early.mxf"), std::string("x"));  // the whole source is mirrored
+    QCOMPARE(ReadFile(FDestination / "waiting.mxf"), std::string("w"));  // the whole source is mirrored
+    QVERIFY(!fs::exists(FDestination / "early.mxf"));
   }
 
   // What each kind of report does: only a name that leads to a file mirrors,
