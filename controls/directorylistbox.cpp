@@ -59,7 +59,7 @@ void TDirectoryListBox::SetDirectory(const QString& text) {
   if (text.isEmpty() || text == FDirectory) return;
   FDirectory = EnterableFolder(text);
   BuildItems();
-  if (FFileList && FFileList->Directory().compare(FDirectory, Qt::CaseInsensitive) != 0)
+  if (FFileList && FFileList->Directory().compare(FDirectory, FolderNameCase) != 0)
     FFileList->SetDirectory(FDirectory);
   if (OnChange) OnChange(this);
 }

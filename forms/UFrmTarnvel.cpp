@@ -1,6 +1,7 @@
 #include "forms/UFrmTarnvel.h"
 
 #include <QGuiApplication>
+#include <algorithm>
 #include <QIcon>
 #include <QScreen>
 #include <optional>
@@ -14,6 +15,10 @@
 #include "funcoes/mirrormeter.h"
 #include "funcoes/runner.h"
 #include "platform/process.h"
+#ifndef _WIN32
+#include "platform/text.h"
+#include "platform/userdirs.h"
+#endif
 
 TFrmTarnvel* FrmTarnvel = nullptr;
 
@@ -25,13 +30,31 @@ const QString MediaMask = QStringLiteral(
     "*.VOB;*.XML;*.PNG;*.MKV");
 
 #ifdef _WIN32
-const WideString FirstDestination = u"C:\\TMP";
 // Read back when a stored folder is missing.
 const WideString MissingFolder = u"C:\\";
+// A portable program keeps its media beside itself.
+WideString FirstSource() { return AppFolder + u"\\"; }
+WideString EmptySideFolder() { return AppFolder + u"\\videos"; }
+WideString FirstDestination() { return u"C:\\TMP"; }
+bool AdoptableDestination(const WideString&) { return true; }
 #else
-const WideString FirstDestination = u"/tmp/TMP";
 const WideString MissingFolder = u"/";
+// The program lives in a shared install folder: media live in the user's
+// videos folder, and the first destination is a folder of the user's own,
+// never one in a folder that every user may write.
+WideString FirstSource() { return platform::VideosFolder(); }
+WideString EmptySideFolder() { return platform::VideosFolder(); }
+WideString FirstDestination() { return platform::FromUtf8(platform::HomeFolder()) + u"/TMP"; }
+// A folder that another user made (or linked) there would receive every clip.
+bool AdoptableDestination(const WideString& path) { return !platform::OwnedByAnotherUser(path); }
 #endif
+
+// What a tree shows while its remembered folder is missing.
+WideString FallbackFolder() { return ExtractFileDrive(AppFolder) + PathDelim; }
+
+void CreateIfMissing(const WideString& folder) {
+  if (!DirectoryExists(folder)) ForceDirectories(folder);
+}
 
 QString Q(const WideString& text) { return QString::fromStdU16String(text); }
 WideString W(const QString& text) { return text.toStdU16String(); }
@@ -76,6 +99,14 @@ QCheckBox* MakeCheckBox(QWidget* parent, const char* name, const char* caption, 
   return box;
 }
 
+// A label holds its caption on one line, as wide as the caption and as high
+// as the layout's line (19 pixels, what Tahoma at 16 pixels takes), whatever
+// face stands in for Tahoma.
+void FitLabel(QLabel* label) {
+  label->adjustSize();
+  label->resize(label->width(), std::max(label->height(), 19));
+}
+
 QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, QPoint position) {
   auto* label = new QLabel(QString::fromLatin1(caption), parent);
   label->setObjectName(QString::fromLatin1(name));
@@ -83,7 +114,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, QPoint
   label->setWordWrap(false);
   // Sized to its text on one line; what runs past the next control is covered by it.
   label->move(position);
-  label->adjustSize();
+  FitLabel(label);
   return label;
 }
 
@@ -164,32 +195,52 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
 
 void TFrmTarnvel::FormShow(QObject*) {
   AppFolder = platform::ExecutableFolder();
-  SourceRoot = SettingValue(u"ler", u"storage_Origem", AppFolder + PathDelim);
-  // Not stored here: the tree's change handler stores it if the tree moves.
-  if (!DirectoryExists(SourceRoot)) SourceRoot = ExtractFileDrive(AppFolder) + PathDelim;
-  DirectoryListOrigem->SetDirectory(Q(SourceRoot));
-  DestinationRoot = SettingValue(u"ler", u"storage_Destino", FirstDestination);
+  SourceRoot = SettingValue(u"ler", u"storage_Origem", FirstSource());
   // An empty stored text names no folder: start as if nothing were stored.
-  if (DestinationRoot.empty()) DestinationRoot = FirstDestination;
-  if (!DirectoryExists(DestinationRoot)) ForceDirectories(DestinationRoot);
-  DirectoryListBoxdestino->SetDirectory(Q(DestinationRoot));
+  if (SourceRoot.empty()) SourceRoot = FirstSource();
+  if (SourceRoot == FirstSource()) CreateIfMissing(SourceRoot);
+  // A remembered folder that is missing (a card not inserted, a disk not
+  // plugged in) stays remembered and stays the root, so the runner refuses
+  // to mirror; the tree shows the drive root meanwhile.
+  FSourceIsFallback = !DirectoryExists(SourceRoot);
+  DirectoryListOrigem->SetDirectory(Q(FSourceIsFallback ? FallbackFolder() : SourceRoot));
+  if (FSourceIsFallback) ShowMissing(LBLOrigem, QStringLiteral("Origem: "), SourceRoot);
+
+  DestinationRoot = SettingValue(u"ler", u"storage_Destino", FirstDestination());
+  if (DestinationRoot.empty() || !AdoptableDestination(DestinationRoot)) DestinationRoot = FirstDestination();
+  // Only the first destination is created: a remembered one that is missing
+  // would be made on whatever disk holds its parent.
+  if (DestinationRoot == FirstDestination()) CreateIfMissing(DestinationRoot);
+  FDestinationIsFallback = !DirectoryExists(DestinationRoot);
+  DirectoryListBoxdestino->SetDirectory(Q(FDestinationIsFallback ? FallbackFolder() : DestinationRoot));
+  if (FDestinationIsFallback) ShowMissing(LblDestino, QStringLiteral("Destino: "), DestinationRoot);
   // A first start, with nothing stored, watches the source.
   CHKHotFolderOrigem->setChecked(SettingAsBoolean(SettingValue(u"ler", u"AutoCheck", u""), true));
 }
 
+void TFrmTarnvel::ShowMissing(QLabel* label, const QString& caption, const WideString& root) {
+  label->setText(caption + Q(root) + QStringLiteral(" (não encontrada)"));
+  FitLabel(label);
+}
+
 void TFrmTarnvel::DirectoryListOrigemChange(QObject*) {
+  // Moving to the fallback at start is not the user's choice.
+  if (FSourceIsFallback && W(DirectoryListOrigem->Directory()) == FallbackFolder()) return;
+  FSourceIsFallback = false;
   SettingValue(u"escrever", u"storage_Origem", W(DirectoryListOrigem->Directory()));
   SourceRoot = SettingValue(u"ler", u"storage_Origem", MissingFolder);
   LBLOrigem->setText(QStringLiteral("Origem: ") + Q(SourceRoot));
-  LBLOrigem->adjustSize();
+  FitLabel(LBLOrigem);
 }
 
 void TFrmTarnvel::DirectoryListBoxdestinoChange(QObject*) {
+  if (FDestinationIsFallback && W(DirectoryListBoxdestino->Directory()) == FallbackFolder()) return;
+  FDestinationIsFallback = false;
   SettingValue(u"escrever", u"storage_Destino", W(DirectoryListBoxdestino->Directory()));
   DestinationRoot = SettingValue(u"ler", u"storage_Destino", MissingFolder);
   SourceRoot = SettingValue(u"ler", u"storage_Origem", MissingFolder);
   LblDestino->setText(QStringLiteral("Destino: ") + Q(DestinationRoot));
-  LblDestino->adjustSize();
+  FitLabel(LblDestino);
 }
 
 void TFrmTarnvel::BtRaizOrigemClick(QObject*) {
@@ -203,10 +254,11 @@ void TFrmTarnvel::BtRaizDestinoClick(QObject*) {
 
 void TFrmTarnvel::PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName,
                            TDirectoryListBox* tree, TFileListBox* files) {
-  // A side without a folder gets the program's own "videos" folder on disk,
-  // whatever the user then does in the picker.
-  const WideString folder = root.empty() ? AppFolder + PathDelim + u"videos" : root;
-  if (!DirectoryExists(folder)) ForceDirectories(folder);
+  bool& fallback = tree == DirectoryListOrigem ? FSourceIsFallback : FDestinationIsFallback;
+  // A side without a folder gets the media folder on disk, whatever the user
+  // then does in the picker. A remembered folder missing since start is not
+  // made: it belongs on a disk that is not there.
+  if (!fallback) CreateIfMissing(root.empty() ? EmptySideFolder() : root);
 
   std::unique_ptr<TFolderPicker> picker = CreateFolderPicker();
   // Empty unless the user confirmed an existing folder. A cancel or a refused
@@ -228,6 +280,8 @@ void TFrmTarnvel::PickRoot(WideString& root, const WideString& pickedName, const
   }
   // These follow the pick in every case, a failed one included.
   if (!name.isEmpty()) {
+    // A chosen folder ends the side's fallback, even when the tree already shows it.
+    fallback = false;
     SettingValue(u"escrever", pickedName, W(name));
     tree->SetDirectory(name);
   }

@@ -56,8 +56,20 @@ class TFrmTarnvel : public TForm {
   // The hot folder's monitor, or none while the box is unticked.
   const TFolderMon* FolderMon() const { return FFolderMon.get(); }
 
+  // Whether a tree shows the drive root in place of a remembered folder that
+  // was missing at start. The root global and the store keep the remembered
+  // folder until the user walks that tree or picks a folder for that side.
+  bool SourceIsFallback() const { return FSourceIsFallback; }
+  bool DestinationIsFallback() const { return FDestinationIsFallback; }
+
  private:
   std::unique_ptr<TFolderMon> FFolderMon;
+  bool FSourceIsFallback = false;
+  bool FDestinationIsFallback = false;
+
+  // The header label of a side whose remembered folder is missing.
+  static void ShowMissing(QLabel* label, const QString& caption, const WideString& root);
+
   // What the hot folder has already been told: an empty source for a pair of
   // folders, and the failures of the current streak of failed runs.
   TNoticeOnce FEmptySourceNotices, FFailureNotices;

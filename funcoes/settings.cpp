@@ -1,6 +1,4 @@
 #include <cctype>
-#include <cerrno>
-#include <cstdlib>
 #include <string>
 
 #include "funcoes/funcoes.h"
@@ -28,12 +26,12 @@ WideString SettingValue(const WideString& operation, const WideString& name, con
 namespace {
 
 // A whole number in decimal, or in hexadecimal with a "$" or "0x" prefix,
-// with optional blanks before it and a sign.
-bool ParseInteger(const std::string& text, long long& out) {
+// with optional blanks before it and a sign. Only whether it is zero matters,
+// so the sign is checked and dropped: no magnitude is ever negated.
+bool ParseNonZero(const std::string& text, bool& nonZero) {
   size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
   int base = 10;
   if (i < text.size() && text[i] == '$') {
     base = 16;
@@ -43,25 +41,20 @@ bool ParseInteger(const std::string& text, long long& out) {
     i += 2;
   }
   if (i >= text.size()) return false;
-  for (size_t k = i; k < text.size(); ++k)
-    if (base == 10 ? !std::isdigit(static_cast<unsigned char>(text[k]))
-                   : !std::isxdigit(static_cast<unsigned char>(text[k])))
-      return false;
-  errno = 0;
-  const unsigned long long magnitude = std::strtoull(text.c_str() + i, nullptr, base);
-  if (errno == ERANGE) {
-    out = 1;  // too large for 64 bits, but certainly not zero
-    return true;
+  nonZero = false;
+  for (size_t k = i; k < text.size(); ++k) {
+    const unsigned char c = static_cast<unsigned char>(text[k]);
+    if (base == 10 ? !std::isdigit(c) : !std::isxdigit(c)) return false;
+    if (c != '0') nonZero = true;
   }
-  out = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
   return true;
 }
 
 }  // namespace
 
 bool SettingAsBoolean(const WideString& text, bool defaultValue) {
-  long long number = 0;
-  if (ParseInteger(platform::ToUtf8(text), number)) return number != 0;
+  bool nonZero = false;
+  if (ParseNonZero(platform::ToUtf8(text), nonZero)) return nonZero;
   if (platform::SameTextAscii(text, u"True")) return true;
   if (platform::SameTextAscii(text, u"False")) return false;
   return defaultValue;

@@ -323,7 +323,9 @@ bool Watcher::Read(void* buffer, std::uint32_t length, bool subtree, std::uint32
 }  // namespace
 
 DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter) {
-  const std::string root = ToUtf8(folder);
+  const auto native = PathToUtf8(folder);
+  if (!native) return InvalidDirWatch;
+  const std::string& root = *native;
   struct stat st {};
   if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return InvalidDirWatch;
   const int fd = inotify_init1(IN_CLOEXEC);

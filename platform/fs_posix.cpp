@@ -12,8 +12,10 @@
 namespace platform {
 
 bool PathIsDirectory(const std::u16string& path) {
+  const auto native = PathToUtf8(path);
+  if (!native) return false;  // malformed
   struct stat st {};
-  if (stat(ToUtf8(path).c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  if (stat(native->c_str(), &st) == 0) return S_ISDIR(st.st_mode);
   // Only "it is not there" means no; a refusal to tell means yes.
   switch (errno) {
     case ENOENT:
@@ -27,16 +29,19 @@ bool PathIsDirectory(const std::u16string& path) {
 }
 
 bool PathIsFile(const std::u16string& path) {
+  const auto native = PathToUtf8(path);
   struct stat st {};
-  return stat(ToUtf8(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return native && stat(native->c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool MakeDirectory(const std::u16string& path) {
-  return mkdir(ToUtf8(path).c_str(), 0777) == 0;
+  const auto native = PathToUtf8(path);
+  return native && mkdir(native->c_str(), 0777) == 0;
 }
 
 std::u16string ResolvedPath(const std::u16string& path) {
-  char* resolved = realpath(ToUtf8(path).c_str(), nullptr);
+  const auto native = PathToUtf8(path);
+  char* resolved = native ? realpath(native->c_str(), nullptr) : nullptr;
   if (!resolved) return path;
   std::u16string result = FromUtf8(resolved);
   free(resolved);
@@ -46,7 +51,9 @@ std::u16string ResolvedPath(const std::u16string& path) {
 bool SamePathName(const std::u16string& a, const std::u16string& b) { return a == b; }
 
 int DirectoryEntryError(const std::u16string& path) {
-  const std::string native = ToUtf8(path);
+  const auto checked = PathToUtf8(path);
+  if (!checked) return 3;  // malformed
+  const std::string& native = *checked;
   struct stat st {};
   if (stat(native.c_str(), &st) != 0) {
     switch (errno) {
@@ -80,7 +87,8 @@ struct FolderListing::State {
 };
 
 FolderListing::FolderListing(const std::u16string& folder) : state_(std::make_unique<State>()) {
-  state_->dir = opendir(ToUtf8(folder).c_str());
+  const auto native = PathToUtf8(folder);
+  state_->dir = native ? opendir(native->c_str()) : nullptr;
   struct stat st {};
   if (state_->dir && fstat(dirfd(state_->dir), &st) == 0)
     state_->id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};

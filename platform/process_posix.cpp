@@ -50,9 +50,9 @@ std::vector<std::u16string> PathFolders() {
 std::u16string ProgramFileName(const std::u16string& name) { return name; }
 
 bool IsProgramFile(const std::u16string& path) {
-  const std::string p = ToUtf8(path);
+  const auto p = PathToUtf8(path);
   struct stat st {};
-  return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(p.c_str(), X_OK) == 0;
+  return p && stat(p->c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(p->c_str(), X_OK) == 0;
 }
 
 std::string SystemErrorText(int code) { return std::strerror(code); }

@@ -7,25 +7,28 @@
 //
 // Every call locks the folder, reads the whole file and, for a change, writes a
 // new file beside it and renames it over the old one, so a reader never sees
-// half a file. A value that holds a control character (a folder name may hold a
+// half a file. A rewrite changes only the lines of the value it writes or
+// deletes: comments, other keys, the encoding (UTF-8, or UTF-16LE with a
+// byte-order mark as the registry editor saves it) and the line ends stay. A value that holds a control character (a folder name may hold a
 // line break) is written as hex(1), the format's UTF-16 string form, so it can
 // never forge another line.
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "funcoes/exceptions.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "platform/userdirs.h"
 
 namespace platform {
 
@@ -33,29 +36,28 @@ namespace {
 
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00";
 constexpr const char* kKeyLine = "[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL]";
+// How long a call waits for another program's lock before it gives up.
+constexpr auto kLockWait = std::chrono::seconds(3);
 
 struct Entry {
   std::u16string name;
   bool isString = false;
   std::u16string value;  // when isString
-  std::string raw;       // the data as written after "=", kept for other types
+  size_t line = 0;       // its line in the document
 };
 
-std::string ConfigFolder() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (xdg && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) {
-      const passwd* pw = getpwuid(getuid());
-      home = pw ? pw->pw_dir : "/";
-    }
-    base = std::string(home) + "/.config";
-  }
-  return base + "/Corvalen";
-}
+// The file as lines, in the encoding and with the line ends it came with. A
+// line that continues on the next ones (long hex data) is one line here.
+struct Document {
+  bool utf16 = false;   // UTF-16LE with a byte-order mark
+  bool utf8Bom = false;
+  std::string eol = "\n";
+  std::vector<std::string> lines;  // without line ends; continuations joined by eol
+  std::vector<Entry> entries;      // the values of the program's key, in file order
+  size_t keyEnd = 0;               // where a new value goes; 0 when the key line is missing
+};
+
+std::string ConfigFolder() { return ConfigHome() + "/Corvalen"; }
 
 bool MakeFolders(const std::string& path) {
   for (size_t at = 1; at <= path.size(); ++at) {
@@ -131,38 +133,67 @@ bool ParseHexString(const std::string& list, std::u16string& out) {
   return true;
 }
 
-std::optional<std::vector<Entry>> Parse(const std::string& text) {
-  std::vector<std::string> lines;
+bool IsKeyLine(const std::string& line) {
+  return SameTextAscii(FromUtf8(line), FromUtf8(kKeyLine));
+}
+
+// The file's bytes as UTF-8 text; false for UTF-16 with an odd byte count.
+bool DecodeFile(const std::string& bytes, Document& doc, std::string& text) {
+  if (bytes.rfind("\xFF\xFE", 0) == 0) {
+    if (bytes.size() % 2 != 0) return false;
+    std::u16string units;
+    for (size_t i = 2; i < bytes.size(); i += 2)
+      units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                     (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    doc.utf16 = true;
+    text = ToUtf8(units);
+  } else if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
+    doc.utf8Bom = true;
+    text = bytes.substr(3);
+  } else {
+    text = bytes;
+  }
+  const auto newline = text.find('\n');
+  if (newline != std::string::npos && newline > 0 && text[newline - 1] == '\r') doc.eol = "\r\n";
+  return true;
+}
+
+std::optional<Document> Parse(const std::string& bytes) {
+  Document doc;
+  std::string text;
+  if (!DecodeFile(bytes, doc, text)) return std::nullopt;
+  std::vector<std::string> logical;  // continuations joined, for reading
   {
     std::stringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       // A line ending in "\" continues on the next one (long hex data).
-      if (!lines.empty() && !lines.back().empty() && lines.back().back() == '\\' &&
-          lines.back().find("=hex") != std::string::npos) {
-        lines.back().pop_back();
+      if (!logical.empty() && !logical.back().empty() && logical.back().back() == '\\' &&
+          logical.back().find("=hex") != std::string::npos) {
+        logical.back().pop_back();
         size_t skip = line.find_first_not_of(' ');
-        lines.back() += skip == std::string::npos ? "" : line.substr(skip);
+        logical.back() += skip == std::string::npos ? "" : line.substr(skip);
+        doc.lines.back() += doc.eol + line;
         continue;
       }
-      lines.push_back(line);
+      logical.push_back(line);
+      doc.lines.push_back(line);
     }
   }
-  if (lines.empty()) return std::nullopt;
-  std::string first = lines[0];
-  if (first.rfind("\xEF\xBB\xBF", 0) == 0) first = first.substr(3);
-  if (first != kHeader) return std::nullopt;
-  std::vector<Entry> entries;
-  bool inKey = false;
-  for (size_t n = 1; n < lines.size(); ++n) {
-    const std::string& line = lines[n];
+  if (logical.empty() || logical[0] != kHeader) return std::nullopt;
+  bool inKey = false, inOtherKey = false;
+  for (size_t n = 1; n < logical.size(); ++n) {
+    const std::string& line = logical[n];
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
-      if (line != kKeyLine) return std::nullopt;
-      inKey = true;
+      // Other keys in the file are kept as they are and never read.
+      inKey = IsKeyLine(line);
+      inOtherKey = !inKey;
+      if (inKey) doc.keyEnd = n + 1;
       continue;
     }
+    if (inOtherKey) continue;
     if (!inKey || line[0] != '"') return std::nullopt;
     size_t at = 0;
     std::string name;
@@ -170,27 +201,63 @@ std::optional<std::vector<Entry>> Parse(const std::string& text) {
     ++at;
     Entry entry;
     entry.name = FromUtf8(name);
-    entry.raw = line.substr(at);
+    entry.line = n;
+    const std::string raw = line.substr(at);
     if (at < line.size() && line[at] == '"') {
       std::string value;
       if (!ParseQuoted(line, at, value) || at != line.size()) return std::nullopt;
       entry.isString = true;
       entry.value = FromUtf8(value);
-    } else if (entry.raw.rfind("hex(1):", 0) == 0 || entry.raw.rfind("hex(2):", 0) == 0) {
-      if (!ParseHexString(entry.raw.substr(7), entry.value)) return std::nullopt;
+    } else if (raw.rfind("hex(1):", 0) == 0 || raw.rfind("hex(2):", 0) == 0) {
+      if (!ParseHexString(raw.substr(7), entry.value)) return std::nullopt;
       entry.isString = true;
-    } else if (entry.raw.empty()) {
+    } else if (raw.empty()) {
       return std::nullopt;
     }
-    entries.push_back(std::move(entry));
+    doc.keyEnd = n + 1;
+    doc.entries.push_back(std::move(entry));
   }
-  return entries;
+  return doc;
 }
 
-std::string Serialize(const std::vector<Entry>& entries) {
-  std::string out = std::string(kHeader) + "\n\n" + kKeyLine + "\n";
-  for (const Entry& e : entries) out += EscapeQuoted(ToUtf8(e.name)) + "=" + e.raw + "\n";
-  return out;
+// A file holding the key and no value.
+Document EmptyDocument() {
+  Document doc;
+  doc.lines = {kHeader, "", kKeyLine};
+  doc.keyEnd = doc.lines.size();
+  return doc;
+}
+
+std::string Serialize(const Document& doc) {
+  std::string text;
+  for (const std::string& line : doc.lines) text += line + doc.eol;
+  if (!doc.utf16) return doc.utf8Bom ? "\xEF\xBB\xBF" + text : text;
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : FromUtf8(text)) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+// Removes lines of the document, keeping the entries' line numbers right.
+void RemoveLines(Document& doc, const std::vector<size_t>& sorted) {
+  for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
+    doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(*it));
+    std::erase_if(doc.entries, [&](const Entry& e) { return e.line == *it; });
+    for (Entry& e : doc.entries)
+      if (e.line > *it) --e.line;
+    if (doc.keyEnd > *it) --doc.keyEnd;
+  }
+}
+
+// The lines of every value of that name but the first; all of them with keepFirst unset.
+std::vector<size_t> LinesNamed(const Document& doc, const std::u16string& name, bool keepFirst) {
+  std::vector<size_t> lines;
+  for (const Entry& e : doc.entries)
+    if (SameTextAscii(e.name, name)) lines.push_back(e.line);
+  if (keepFirst && !lines.empty()) lines.erase(lines.begin());
+  return lines;
 }
 
 bool HasControlCharacter(const std::u16string& text) {
@@ -204,15 +271,28 @@ bool HasControlCharacter(const std::u16string& text) {
 struct SettingsKey::Impl {
   std::string folder;
   std::string file;
-  int folderFd = -1;  // open and locked while the key is open
+  int folderFd = -1;     // open and locked while the key is open
+  bool lockTimedOut = false;  // another program held the lock too long
 
-  bool ReadFile(std::string& text) const {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return false;
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    text = buffer.str();
-    return !in.bad();
+  enum class FileState { Missing, Read, Failed };
+  // A file that exists but cannot be read is a failure, never an empty key.
+  FileState ReadFile(std::string& text) const {
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? FileState::Missing : FileState::Failed;
+    text.clear();
+    char buffer[8192];
+    for (;;) {
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        close(fd);
+        return FileState::Failed;
+      }
+      if (n == 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return FileState::Read;
   }
 
   // Writes a complete new file beside the old one and renames it over it.
@@ -246,10 +326,18 @@ SettingsKey::SettingsKey() : impl_(new Impl) {
   if (!MakeFolders(impl_->folder)) return;
   impl_->folderFd = open(impl_->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (impl_->folderFd < 0) return;
-  while (flock(impl_->folderFd, LOCK_EX) != 0 && errno == EINTR) {
+  // A lock held by another program (a stuck editor, a dead network share)
+  // must not freeze the window: wait a little, then fail the call.
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  while (flock(impl_->folderFd, LOCK_EX | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
+      impl_->lockTimedOut = true;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   // Opening the key creates it: an empty key is a file with the header alone.
-  if (access(impl_->file.c_str(), F_OK) != 0 && errno == ENOENT) impl_->Replace(Serialize({}));
+  if (access(impl_->file.c_str(), F_OK) != 0 && errno == ENOENT) impl_->Replace(Serialize(EmptyDocument()));
 }
 
 SettingsKey::~SettingsKey() {
@@ -258,13 +346,20 @@ SettingsKey::~SettingsKey() {
 }
 
 std::optional<std::u16string> SettingsKey::Read(const std::u16string& name) {
+  const auto refuse = [&] { return Exception(FormatWithName("Failed to get data for '%s'", name)); };
+  if (impl_->lockTimedOut) throw refuse();
+  if (impl_->folderFd < 0) return std::nullopt;  // no key: nothing stored
   std::string text;
-  if (!impl_->ReadFile(text)) return std::nullopt;
-  const auto entries = Parse(text);
-  if (!entries) throw Exception(FormatWithName("Failed to get data for '%s'", name));
-  for (const Entry& e : *entries) {
+  const auto state = impl_->ReadFile(text);
+  if (state == Impl::FileState::Missing) return std::nullopt;
+  if (state == Impl::FileState::Failed) throw refuse();
+  const auto doc = Parse(text);
+  if (!doc) throw refuse();
+  for (const Entry& e : doc->entries) {
     if (!SameTextAscii(e.name, name)) continue;
     if (!e.isString) throw Exception(FormatWithName("Invalid data type for '%s'", name));
+    // A NUL would cut the path short wherever it is used.
+    if (e.value.find(u'\0') != std::u16string::npos) throw refuse();
     return e.value;
   }
   return std::nullopt;
@@ -272,35 +367,54 @@ std::optional<std::u16string> SettingsKey::Read(const std::u16string& name) {
 
 void SettingsKey::Write(const std::u16string& name, const std::u16string& value) {
   const auto refuse = [&] { return Exception(FormatWithName("Failed to set data for '%s'", name)); };
-  if (impl_->folderFd < 0 || HasControlCharacter(name)) throw refuse();
+  if (impl_->folderFd < 0 || impl_->lockTimedOut || HasControlCharacter(name) ||
+      value.find(u'\0') != std::u16string::npos)
+    throw refuse();
   std::string text;
-  std::vector<Entry> entries;
-  if (impl_->ReadFile(text)) {
-    auto parsed = Parse(text);
-    if (!parsed) throw refuse();  // never overwrite what cannot be read back
-    entries = std::move(*parsed);
+  Document doc = EmptyDocument();
+  switch (impl_->ReadFile(text)) {
+    case Impl::FileState::Failed:
+      throw refuse();  // never overwrite what cannot be read
+    case Impl::FileState::Read: {
+      auto parsed = Parse(text);
+      if (!parsed) throw refuse();  // nor what cannot be parsed
+      doc = std::move(*parsed);
+      break;
+    }
+    case Impl::FileState::Missing:
+      break;
   }
-  Entry* target = nullptr;
-  for (Entry& e : entries)
-    if (SameTextAscii(e.name, name)) target = &e;
-  if (!target) {
-    entries.push_back(Entry{name});
-    target = &entries.back();
+  // The first value of that name is the one read: write it and drop the others.
+  RemoveLines(doc, LinesNamed(doc, name, true));
+  std::u16string spelling = name;
+  size_t at = doc.keyEnd;
+  for (const Entry& e : doc.entries) {
+    if (!SameTextAscii(e.name, name)) continue;
+    spelling = e.name;  // an existing value keeps its name's spelling
+    at = e.line;
+    doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(at));
+    break;
   }
-  target->isString = true;
-  target->value = value;
-  target->raw = HasControlCharacter(value) ? HexString(value) : EscapeQuoted(ToUtf8(value));
-  if (!impl_->Replace(Serialize(entries))) throw refuse();
+  if (at == 0) {
+    // No line of the key yet: add it at the end.
+    if (!doc.lines.empty() && !doc.lines.back().empty()) doc.lines.push_back("");
+    doc.lines.push_back(kKeyLine);
+    at = doc.lines.size();
+  }
+  const std::string data = HasControlCharacter(value) ? HexString(value) : EscapeQuoted(ToUtf8(value));
+  doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(at), EscapeQuoted(ToUtf8(spelling)) + "=" + data);
+  if (!impl_->Replace(Serialize(doc))) throw refuse();
 }
 
 void SettingsKey::Delete(const std::u16string& name) {
   std::string text;
-  if (impl_->folderFd < 0 || !impl_->ReadFile(text)) return;
-  auto entries = Parse(text);
-  if (!entries) return;
-  const auto before = entries->size();
-  std::erase_if(*entries, [&](const Entry& e) { return SameTextAscii(e.name, name); });
-  if (entries->size() != before) impl_->Replace(Serialize(*entries));
+  if (impl_->folderFd < 0 || impl_->lockTimedOut || impl_->ReadFile(text) != Impl::FileState::Read) return;
+  auto doc = Parse(text);
+  if (!doc) return;
+  const auto lines = LinesNamed(*doc, name, false);
+  if (lines.empty()) return;
+  RemoveLines(*doc, lines);
+  impl_->Replace(Serialize(*doc));
 }
 
 }  // namespace platform

@@ -35,43 +35,57 @@ std::string ToUtf8(const std::u16string& text) {
   return out;
 }
 
+std::optional<std::string> PathToUtf8(const std::u16string& path) {
+  if (path.find(u'\0') != std::u16string::npos) return std::nullopt;
+  return ToUtf8(path);
+}
+
+// Strict decoding: an overlong form, a surrogate, a value past U+10FFFF or a
+// cut-short sequence never yields a character; each maximal ill-formed part
+// becomes one U+FFFD, so no two byte strings decode to the same "/" or NUL.
 std::u16string FromUtf8(const std::string& text) {
   std::u16string out;
   out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
     const unsigned char b = static_cast<unsigned char>(text[i]);
-    char32_t c;
-    size_t len;
     if (b < 0x80) {
-      c = b;
-      len = 1;
-    } else if ((b & 0xE0) == 0xC0) {
-      c = b & 0x1F;
-      len = 2;
-    } else if ((b & 0xF0) == 0xE0) {
-      c = b & 0x0F;
-      len = 3;
-    } else if ((b & 0xF8) == 0xF0) {
-      c = b & 0x07;
-      len = 4;
+      out += static_cast<char16_t>(b);
+      ++i;
+      continue;
+    }
+    // Continuation bytes: how many, and the range the first one must fall in.
+    size_t need = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+      need = 1;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need = 2;
+      if (b == 0xE0) low = 0xA0;   // below: overlong
+      if (b == 0xED) high = 0x9F;  // above: a surrogate
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need = 3;
+      if (b == 0xF0) low = 0x90;   // below: overlong
+      if (b == 0xF4) high = 0x8F;  // above: past U+10FFFF
     } else {
       out += u'\uFFFD';
       ++i;
       continue;
     }
-    bool ok = i + len <= text.size();
-    for (size_t k = 1; ok && k < len; ++k) {
+    char32_t c = b & (0x7F >> (need + 1));
+    size_t k = 1;
+    for (; k <= need && i + k < text.size(); ++k) {
       const unsigned char cb = static_cast<unsigned char>(text[i + k]);
-      if ((cb & 0xC0) != 0x80) ok = false;
-      else c = (c << 6) | (cb & 0x3F);
+      if (cb < low || cb > high) break;
+      c = (c << 6) | (cb & 0x3F);
+      low = 0x80;
+      high = 0xBF;
     }
-    if (!ok) {
+    i += k;
+    if (k <= need) {
       out += u'\uFFFD';
-      ++i;
       continue;
     }
-    i += len;
     if (c >= 0x10000) {
       c -= 0x10000;
       out += static_cast<char16_t>(0xD800 + (c >> 10));

@@ -117,3 +117,21 @@ TEST(FileExists, Table) {
     EXPECT_EQ(FileExists(path), expected);
   }
 }
+
+#ifndef _WIN32
+// The system would read a NUL as the end of the path, so a path holding one
+// would name a shorter one: every routine treats it as naming nothing.
+TEST(PathHoldingANul, NamesNothing) {
+  using namespace std::string_literals;
+  TempDir t;
+  fs::create_directories(t / "folder");
+  testsupport::WriteFile(t / "folder" / "clip.mxf", std::string(10, 'x'));
+  const std::u16string folder = U(t / "folder") + u"\0/elsewhere"s;
+  const std::u16string file = U(t / "folder" / "clip.mxf") + u"\0.bak"s;
+  EXPECT_FALSE(DirectoryExists(folder));
+  EXPECT_FALSE(FileExists(file));
+  EXPECT_EQ(FolderSize(folder, true), 0);
+  EXPECT_FALSE(ForceDirectories(U(t / "made") + u"\0/deeper"s));
+  EXPECT_FALSE(fs::exists(t / "made"));
+}
+#endif

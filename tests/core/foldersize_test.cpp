@@ -250,3 +250,14 @@ TEST(FolderSize, SiblingWalksOnSeveralThreadsGiveTheSameSums) {
   const std::atomic<bool> stopped{true};
   EXPECT_EQ(FolderSize(U(r), true, 2, stopped), 0);
 }
+
+#ifndef _WIN32
+// Folder names that are not valid UTF-8 hold overlong forms of "/" and NUL:
+// decoded loosely they named the folder beside them, which was counted twice.
+TEST(FolderSize, ANameThatIsNotUtf8IsNeverAnotherFolder) {
+  TempDir t;
+  WriteFile(t / "sub" / "clip.mov", std::string(100, 'x'));
+  for (const char* odd : {"sub\xC0\xAF", "sub\xC0\x80" "x"}) fs::create_directories(t / odd);
+  EXPECT_EQ(FolderSize(U(t.path()), true), 100);
+}
+#endif

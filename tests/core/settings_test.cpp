@@ -10,9 +10,14 @@
 #include "isolated_settings.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "unprivileged.h"
 #endif
 
 using testsupport::IsolatedSettings;
@@ -89,6 +94,9 @@ TEST(SettingAsBoolean, ReadsTheHotFolderChoice) {
   const std::vector<Case> cases = {
       {u"-1", true}, {u"0", false}, {u"", true},     {u"7", true},   {u"true", true},
       {u"FALSE", false}, {u"False", false}, {u"abc", true}, {u"00", false}, {u" 0", false},
+      // The extremes of 64 bits and beyond: read without overflow.
+      {u"-9223372036854775808", true}, {u"9223372036854775807", true}, {u"-99999999999999999999", true},
+      {u"-0", false}, {u"$0", false}, {u"-0x8000000000000000", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));
@@ -132,13 +140,137 @@ TEST_F(SettingsStore, ARefusedWriteNamesTheValue) {
   fs::create_directories(elsewhere / "Corvalen" / "TARNVEL.reg");
   EXPECT_EQ(MessageOf([] { SettingValue(u"escrever", u"AutoCheck", u"-1"); }), "Failed to set data for 'AutoCheck'");
 
-  if (geteuid() != 0) {
-    testsupport::TempDir ro;
-    setenv("XDG_CONFIG_HOME", ro.path().c_str(), 1);
-    SettingValue(u"ler", u"x", u"");  // creates the file
-    fs::permissions(ro / "Corvalen", fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_EQ(MessageOf([] { SettingValue(u"escrever", u"x", u"1"); }), "Failed to set data for 'x'");
+  testsupport::TempDir ro;
+  setenv("XDG_CONFIG_HOME", ro.path().c_str(), 1);
+  SettingValue(u"ler", u"x", u"");  // creates the file
+  for (const fs::path& p : {ro.path(), ro / "Corvalen", ro / "Corvalen" / "TARNVEL.reg"})
+    testsupport::ScopedUnprivileged::Give(p);
+  fs::permissions(ro / "Corvalen", fs::perms::owner_read | fs::perms::owner_exec);
+  std::string message;
+  {
+    testsupport::ScopedUnprivileged user;
+    ASSERT_TRUE(user.Active()) << "root could not take an ordinary user's ids";
+    message = MessageOf([] { SettingValue(u"escrever", u"x", u"1"); });
   }
+  EXPECT_EQ(message, "Failed to set data for 'x'");
+}
+
+// The file is there but may not be read (or reading it fails): neither a read
+// nor a write may take it for an empty key, and nothing replaces it.
+TEST_F(SettingsStore, AFileThatCannotBeReadIsNeverReplaced) {
+  SettingValue(u"escrever", u"storage_Origem", u"/media/card");
+  SettingValue(u"escrever", u"AutoCheck", u"0");
+  const std::string before = testsupport::ReadFile(store.file());
+  // The user owns the folder, so a replacement would succeed; only the file is closed.
+  testsupport::ScopedUnprivileged::Give(store.folder().parent_path());
+  testsupport::ScopedUnprivileged::Give(store.folder());
+  fs::permissions(store.file(), fs::perms::none);
+  std::string read, write, removal;
+  {
+    testsupport::ScopedUnprivileged user;
+    ASSERT_TRUE(user.Active()) << "root could not take an ordinary user's ids";
+    read = MessageOf([] { SettingValue(u"ler", u"storage_Origem", u"default"); });
+    write = MessageOf([] { SettingValue(u"escrever", u"storage_Origem", u"/elsewhere"); });
+    removal = SettingValue(u"excluir", u"AutoCheck", u"") == u"OK" ? "OK" : "not OK";
+  }
+  fs::permissions(store.file(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(read, "Failed to get data for 'storage_Origem'");
+  EXPECT_EQ(write, "Failed to set data for 'storage_Origem'");
+  EXPECT_EQ(removal, "OK");
+  EXPECT_EQ(testsupport::ReadFile(store.file()), before);
+}
+
+// Two lines whose names differ only in letter case (a hand-edited file): a
+// write lands where a read looks, and leaves one line of that name.
+TEST_F(SettingsStore, NamesDifferingOnlyInCaseAreOneValue) {
+  const std::string key =
+      "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL]\n";
+  testsupport::WriteFile(store.file(), key + "\"storage_Origem\"=\"/first\"\n\"AutoCheck\"=\"0\"\n"
+                                             "\"STORAGE_ORIGEM\"=\"/second\"\n");
+  EXPECT_EQ(SettingValue(u"ler", u"STORAGE_ORIGEM", u""), u"/first");
+  SettingValue(u"escrever", u"Storage_origem", u"/third");
+  EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u""), u"/third");
+  EXPECT_EQ(testsupport::ReadFile(store.file()), key + "\"storage_Origem\"=\"/third\"\n\"AutoCheck\"=\"0\"\n");
+  SettingValue(u"excluir", u"storage_origem", u"");
+  EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u"gone"), u"gone");
+}
+
+// A NUL would cut a path short wherever it is used: such a value is neither
+// stored nor handed out. Overlong forms in the file decode to U+FFFD, not NUL.
+TEST_F(SettingsStore, AValueHoldingANulIsRefused) {
+  SettingValue(u"escrever", u"storage_Origem", u"/media/card");
+  using namespace std::string_literals;
+  EXPECT_EQ(MessageOf([] { SettingValue(u"escrever", u"storage_Origem", u"/media\0/other"s); }),
+            "Failed to set data for 'storage_Origem'");
+  EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u""), u"/media/card");
+
+  const std::string key =
+      "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL]\n";
+  testsupport::WriteFile(store.file(), key + "\"storage_Origem\"=\"/media\0/other\"\n"s);
+  EXPECT_EQ(MessageOf([] { SettingValue(u"ler", u"storage_Origem", u""); }),
+            "Failed to get data for 'storage_Origem'");
+  testsupport::WriteFile(store.file(), key + "\"storage_Origem\"=\"/media\xC0\x80/other\"\n");
+  EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u""), u"/media\uFFFD\uFFFD/other");
+}
+
+// Another program holds the lock (a stuck editor, a dead network share): the
+// call gives up with the store's error instead of freezing the window.
+TEST_F(SettingsStore, ALockHeldElsewhereFailsTheCall) {
+  SettingValue(u"escrever", u"storage_Origem", u"/media/card");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    const int fd = open(store.folder().c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
+    if (write(ready[1], "x", 1) != 1) _exit(1);
+    sleep(12);  // longer than any reasonable wait; killed below
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  const std::string read = MessageOf([] { SettingValue(u"ler", u"storage_Origem", u""); });
+  const std::string write = MessageOf([] { SettingValue(u"escrever", u"storage_Origem", u"/x"); });
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_EQ(read, "Failed to get data for 'storage_Origem'");
+  EXPECT_EQ(write, "Failed to set data for 'storage_Origem'");
+  // Once the lock is free, the store works again and lost nothing.
+  EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u""), u"/media/card");
+}
+
+// The registry editor on Windows saves UTF-16LE with a byte-order mark and
+// CRLF line ends. Such a file reads like any other, and a rewrite keeps its
+// encoding, its line ends and every line the program does not own.
+TEST_F(SettingsStore, AFileSavedByTheRegistryEditorOnWindows) {
+  auto utf16 = [](const std::u16string& text) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text) {
+      bytes += static_cast<char>(unit & 0xFF);
+      bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+  };
+  const std::u16string head =
+      u"Windows Registry Editor Version 5.00\r\n\r\n; exportado do PC do estúdio\r\n"
+      u"[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL]\r\n";
+  const std::u16string tail =
+      u"\r\n[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL\\Janela]\r\n\"Largura\"=\"967\"\r\n\r\n";
+  testsupport::WriteFile(store.file(), utf16(head + u"\"storage_Origem\"=\"D:\\\\Cartões\\\\A001\"\r\n"
+                                                    u"\"Outro\"=dword:00000001\r\n" + tail));
+  EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u""), u"D:\\Cartões\\A001");
+  EXPECT_EQ(SettingValue(u"ler", u"Largura", u"not ours"), u"not ours");
+
+  SettingValue(u"escrever", u"storage_Origem", u"/media/cartão");
+  SettingValue(u"escrever", u"storage_Destino", u"/mnt/backup");
+  EXPECT_EQ(testsupport::ReadFile(store.file()),
+            utf16(head + u"\"storage_Origem\"=\"/media/cartão\"\r\n\"Outro\"=dword:00000001\r\n"
+                         u"\"storage_Destino\"=\"/mnt/backup\"\r\n" + tail));
+  EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u""), u"/media/cartão");
+  EXPECT_EQ(SettingValue(u"ler", u"storage_Destino", u""), u"/mnt/backup");
 }
 
 TEST_F(SettingsStore, AnUnreadableFileIsNeverOverwritten) {

@@ -1,6 +1,8 @@
-// Gives each test an empty settings store of its own.
+// Gives each test an empty settings store of its own and, on POSIX, a home
+// folder of its own, so that the folders a first start makes land there.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "tempdir.h"
@@ -25,10 +27,10 @@ class IsolatedSettings {
                     nullptr);
     RegOverridePredefKey(HKEY_CURRENT_USER, scratch_);
 #else
-    const char* old = std::getenv("XDG_CONFIG_HOME");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
+    Swap("XDG_CONFIG_HOME", dir_.path(), config_);
+    fs::create_directories(home());
+    Swap("HOME", home(), home_);
+    Swap("XDG_VIDEOS_DIR", {}, videos_);
 #endif
   }
   ~IsolatedSettings() {
@@ -38,8 +40,9 @@ class IsolatedSettings {
     RegDeleteTreeW(HKEY_CURRENT_USER, scratchName_.c_str());
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Corvalen\\TARNVEL-tests");  // once no other test uses it
 #else
-    if (had_) setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
-    else unsetenv("XDG_CONFIG_HOME");
+    Restore("XDG_CONFIG_HOME", config_);
+    Restore("HOME", home_);
+    Restore("XDG_VIDEOS_DIR", videos_);
 #endif
   }
 
@@ -64,6 +67,7 @@ class IsolatedSettings {
     RegCloseKey(key);
   }
 #else
+  fs::path home() const { return dir_.path() / "home"; }
   fs::path folder() const { return dir_.path() / "Corvalen"; }
   fs::path file() const { return folder() / "TARNVEL.reg"; }
   bool KeyExists() const { return fs::exists(file()); }
@@ -83,9 +87,18 @@ class IsolatedSettings {
   std::wstring scratchName_;
   HKEY scratch_ = nullptr;
 #else
+  // Sets (or, given an empty value, unsets) a variable, keeping its old value.
+  static void Swap(const char* name, const fs::path& value, std::optional<std::string>& old) {
+    if (const char* was = std::getenv(name)) old = was;
+    if (value.empty()) unsetenv(name);
+    else setenv(name, value.c_str(), 1);
+  }
+  static void Restore(const char* name, const std::optional<std::string>& old) {
+    if (old) setenv(name, old->c_str(), 1);
+    else unsetenv(name);
+  }
   TempDir dir_;
-  bool had_ = false;
-  std::string old_;
+  std::optional<std::string> config_, home_, videos_;
 #endif
 };
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "forms/UFrmRoboCopy.h"
 #include "forms/UFrmTarnvel.h"
 #include "forms/folderpicker.h"
 #include "funcoes/exceptions.h"
@@ -14,6 +15,7 @@
 #include "isolated_settings.h"
 #include "tempdir.h"
 #include "uitest.h"
+#include "unprivileged.h"
 
 namespace fs = std::filesystem;
 using testsupport::TempDir;
@@ -68,21 +70,6 @@ class ScriptedPicker : public TFolderPicker {
   }
 };
 
-// A folder created by the test run only, removed again if still empty.
-class CreatedFolder {
- public:
-  explicit CreatedFolder(fs::path path) : FPath(std::move(path)), FExisted(fs::exists(FPath)) {}
-  ~CreatedFolder() {
-    std::error_code ec;
-    if (!FExisted) fs::remove(FPath, ec);
-  }
-  const fs::path& Path() const { return FPath; }
-
- private:
-  fs::path FPath;
-  bool FExisted;
-};
-
 const QStringList MediaFiles = {"a.MBD", "b.txt", "c.Mp2", "d.mp3", "clip.mp4", "CLIP.MP4", "f.mov", "g.MXF",
                                 "h.avi", "i.asf", "j.bmp", "k.dv",  "l.flv",    "m.gxf",    "n.jpg", "o.mpg",
                                 "p.wma", "q.wmv", "r.tga", "s.vob", "t.xml",    "u.png",    "v.mkv"};
@@ -108,6 +95,7 @@ class FoldersTest : public QObject {
   void CloseWindow() {
     FForm.reset();
     FrmTarnvel = nullptr;
+    FrmRoboCopy = nullptr;  // owned by the main window
   }
   void StoreFolders() {
     Store(u"storage_Origem", S0);
@@ -179,40 +167,143 @@ class FoldersTest : public QObject {
     QCOMPARE(LivePickers, 0);
   }
 
+  // Nothing stored: the source is the user's videos folder and the destination
+  // a folder in the user's home, both made on the spot; the program's own
+  // folder stays AppFolder but is never offered as a place for media.
   void FirstStart_data() {
     QTest::addColumn<bool>("emptyDestination");
-    QTest::newRow("empty store") << false;
-    QTest::newRow("destination stored empty") << true;
+    QTest::addColumn<QString>("userDirs");  // a line of user-dirs.dirs, or none
+    QTest::addColumn<QString>("videos");    // the source, relative to the home
+    QTest::newRow("empty store") << false << "" << "Videos";
+    QTest::newRow("destination stored empty") << true << "" << "Videos";
+    QTest::newRow("videos folder named by user-dirs.dirs")
+        << false << QString::fromUtf8("XDG_VIDEOS_DIR=\"$HOME/Meus Vídeos\"") << QString::fromUtf8("Meus Vídeos");
+    QTest::newRow("user-dirs.dirs naming the home itself") << false << "XDG_VIDEOS_DIR=\"$HOME/\"" << "Videos";
   }
   void FirstStart() {
     QFETCH(bool, emptyDestination);
+    QFETCH(QString, userDirs);
+    QFETCH(QString, videos);
     if (emptyDestination) Store(u"storage_Destino", "");
-    const CreatedFolder firstDestination("/tmp/TMP");
+    if (!userDirs.isEmpty())
+      WriteFile(FSettings->folder().parent_path() / "user-dirs.dirs",
+                "# written by xdg-user-dirs-update\n" + userDirs.toStdString() + "\n");
+    const fs::path home = FSettings->home();
+    const QString source = N(home / videos.toStdString()), destination = N(home / "TMP");
+    QVERIFY(!fs::exists(source.toStdString()));
+    QVERIFY(!fs::exists(destination.toStdString()));
     ShowWindow();
     const QString appFolder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     QCOMPARE(Q(AppFolder), appFolder);
-    QCOMPARE(FForm->DirectoryListOrigem->Directory(), appFolder);
-    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), "/tmp/TMP");
-    QVERIFY(fs::is_directory("/tmp/TMP"));
-    QCOMPARE(Stored(u"storage_Origem"), appFolder);
-    QCOMPARE(Stored(u"storage_Destino"), "/tmp/TMP");
-    QCOMPARE(Q(SourceRoot), appFolder);
-    QCOMPARE(Q(DestinationRoot), "/tmp/TMP");
-    QCOMPARE(FForm->LBLOrigem->text(), "Origem: " + appFolder);
-    QCOMPARE(FForm->LblDestino->text(), "Destino: /tmp/TMP");
+    QVERIFY(fs::is_directory(source.toStdString()));
+    QVERIFY(fs::is_directory(destination.toStdString()));
+    QCOMPARE(FForm->DirectoryListOrigem->Directory(), source);
+    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), destination);
+    QCOMPARE(Stored(u"storage_Origem"), source);
+    QCOMPARE(Stored(u"storage_Destino"), destination);
+    QCOMPARE(Q(SourceRoot), source);
+    QCOMPARE(Q(DestinationRoot), destination);
+    QCOMPARE(FForm->LBLOrigem->text(), "Origem: " + source);
+    QCOMPARE(FForm->LblDestino->text(), "Destino: " + destination);
+    QVERIFY(!FForm->SourceIsFallback() && !FForm->DestinationIsFallback());
     QVERIFY(ShownBoxes.empty());
   }
 
-  void MissingStoredSource() {
-    Store(u"storage_Origem", N(*FTemp / "apagada"));
+  // A stored destination that another user owns (one made, or linked, in a
+  // shared place before us) is never adopted: the start is a first start.
+  void DestinationOfAnotherUserIsNotAdopted() {
+    fs::path foreign = *FTemp / "alheia";
+    fs::create_directories(foreign);
+    if (geteuid() == 0) testsupport::ScopedUnprivileged::Give(foreign);
+    else foreign = "/";  // root's
+    Store(u"storage_Origem", S0);
+    Store(u"storage_Destino", N(foreign));
+    ShowWindow();
+    const QString destination = N(FSettings->home() / "TMP");
+    QVERIFY(fs::is_directory(destination.toStdString()));
+    QCOMPARE(Q(DestinationRoot), destination);
+    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), destination);
+    QCOMPARE(Stored(u"storage_Destino"), destination);
+    QVERIFY(ShownBoxes.empty());
+  }
+
+  // A card or disk that is not there at start: the tree shows the drive root,
+  // the label names the missing folder, the store and the globals keep it,
+  // nothing is created, a mirror is refused, and once the folders are back a
+  // restart opens on them.
+  void MissingRememberedFolders_data() {
+    QTest::addColumn<QString>("source");       // relative to the test folder
+    QTest::addColumn<QString>("destination");  // relative to the test folder, or as stored
+    QTest::newRow("source card not inserted") << "cartao/DCIM" << "destino";
+    QTest::newRow("backup disk not plugged in") << "origem" << "usbdisk/backup";
+    QTest::newRow("both missing") << "cartao/DCIM" << "usbdisk/backup";
+    QTest::newRow("destination stored as a Windows path") << "origem" << "C:\\TMP\\Backup";
+  }
+  void MissingRememberedFolders() {
+    QFETCH(QString, source);
+    QFETCH(QString, destination);
+    const bool windowsPath = destination.contains('\\');
+    const QString sourcePath = N(*FTemp / source.toStdString());
+    const QString destinationPath = windowsPath ? destination : N(*FTemp / destination.toStdString());
+    const bool sourceMissing = source != "origem", destinationMissing = destination != "destino";
+    Store(u"storage_Origem", sourcePath);
+    Store(u"storage_Destino", destinationPath);
+    const std::string store = testsupport::ReadFile(FSettings->file());
+    auto nothingCreated = [&] {
+      return !fs::exists(*FTemp / "cartao") && !fs::exists(*FTemp / "usbdisk") &&
+             fs::is_empty(*FTemp / "start") && !fs::exists(FSettings->home() / "TMP");
+    };
+
+    ShowWindow();
+    QCOMPARE(Q(SourceRoot), sourcePath);
+    QCOMPARE(Q(DestinationRoot), destinationPath);
+    QCOMPARE(FForm->SourceIsFallback(), sourceMissing);
+    QCOMPARE(FForm->DestinationIsFallback(), destinationMissing);
+    QCOMPARE(FForm->DirectoryListOrigem->Directory(), sourceMissing ? QString("/") : sourcePath);
+    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), destinationMissing ? QString("/") : destinationPath);
+    QCOMPARE(FForm->LBLOrigem->text(),
+             "Origem: " + sourcePath + (sourceMissing ? QString::fromUtf8(" (não encontrada)") : QString()));
+    QCOMPARE(FForm->LblDestino->text(),
+             "Destino: " + destinationPath + (destinationMissing ? QString::fromUtf8(" (não encontrada)") : QString()));
+    QVERIFY(nothingCreated());
+    QCOMPARE(testsupport::ReadFile(FSettings->file()), store);
+
+    // "Sincronizar" and a cancelled "Raiz" on a missing side change nothing either.
+    FForm->BtCopiar->click();
+    QVERIFY(!MirrorRunning);
+    Script = {Answer::Cancel, {}, {}};
+    (sourceMissing ? FForm->BtRaizOrigem : FForm->BtRaizDestino)->click();
+    QVERIFY(nothingCreated());
+    QCOMPARE(testsupport::ReadFile(FSettings->file()), store);
+    QCOMPARE(Q(SourceRoot), sourcePath);
+    QCOMPARE(Q(DestinationRoot), destinationPath);
+    QVERIFY(ShownBoxes.empty());
+    if (windowsPath) return;
+
+    fs::create_directories(sourcePath.toStdString());
+    fs::create_directories(destinationPath.toStdString());
+    CloseWindow();
+    ShowWindow();
+    QCOMPARE(FForm->DirectoryListOrigem->Directory(), sourcePath);
+    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), destinationPath);
+    QCOMPARE(FForm->LBLOrigem->text(), "Origem: " + sourcePath);
+    QCOMPARE(FForm->LblDestino->text(), "Destino: " + destinationPath);
+    QVERIFY(!FForm->SourceIsFallback() && !FForm->DestinationIsFallback());
+    QCOMPARE(testsupport::ReadFile(FSettings->file()), store);
+  }
+
+  // Walking the tree away from the drive root shown in place of a missing
+  // source is a choice: from then on the tree's folder is stored.
+  void WalkingAwayFromTheFallbackStoresTheFolder() {
+    Store(u"storage_Origem", N(*FTemp / "cartao" / "DCIM"));
     Store(u"storage_Destino", D0);
     ShowWindow();
-    QCOMPARE(FForm->DirectoryListOrigem->Directory(), "/");
-    QCOMPARE(Stored(u"storage_Origem"), "/");
-    QCOMPARE(Q(SourceRoot), "/");
-    QCOMPARE(FForm->LBLOrigem->text(), "Origem: /");
-    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), D0);
-    QVERIFY(ShownBoxes.empty());
+    QVERIFY(FForm->SourceIsFallback());
+    FForm->DirectoryListOrigem->SetDirectory(Other);
+    QVERIFY(!FForm->SourceIsFallback());
+    QCOMPARE(Stored(u"storage_Origem"), Other);
+    QCOMPARE(Q(SourceRoot), Other);
+    QCOMPARE(FForm->LBLOrigem->text(), "Origem: " + Other);
   }
 
   void RestartOpensOnRememberedFolders() {
@@ -319,11 +410,15 @@ class FoldersTest : public QObject {
     StoreFolders();
     ShowWindow();
     const Side me = SideOf(side);
-    const CreatedFolder videos(fs::path(AppFolder) / "videos");
+    // The user's videos folder, not one beside the installed program.
+    const fs::path videos = FSettings->home() / "Videos";
+    QVERIFY(!fs::exists(videos));
+    const bool besideTheProgram = fs::exists(fs::path(AppFolder) / "videos");
     me.Root->clear();
     Script = {Answer::Cancel, {}, {}};
     me.Raiz->click();
-    QVERIFY(fs::is_directory(videos.Path()));
+    QVERIFY(fs::is_directory(videos));
+    QCOMPARE(fs::exists(fs::path(AppFolder) / "videos"), besideTheProgram);
     QCOMPARE(Q(*me.Root), QString());
     QCOMPARE(Stored(me.Name), me.Folder);
     QCOMPARE(me.Tree->Directory(), me.Folder);

@@ -170,14 +170,17 @@ class HotFolderTest : public QObject {
     FForm->CHKHotFolderOrigem->setChecked(false);
     QVERIFY(!FForm->FolderMon());
     QCOMPARE(Stored(u"AutoCheck"), QString("0"));
-    Drop(second, "early.mxf", "x");
+    // The released monitor watched the first source: what lands there now
+    // starts nothing, even under a name that the current source also holds.
+    WriteFile(second / "early.mxf", "second");
+    Drop(FSource, "early.mxf", "first");
     QCOMPARE(Settled(), 0);
     FForm->CHKHotFolderOrigem->setChecked(true);
     QCOMPARE(Stored(u"AutoCheck"), QString("-1"));
     QCOMPARE(QString::fromStdU16String(FForm->FolderMon()->Folder()), N(second));
     Drop(second, "late.mxf", "late");
     QVERIFY(PumpUntil([&] { return fs::exists(FDestination / "late.mxf"); }));
-    QCOMPARE(ReadFile(FDestination / "early.mxf"), std::string("x"));  // the whole source is mirrored
+    QCOMPARE(ReadFile(FDestination / "early.mxf"), std::string("second"));  // the whole current source is mirrored
   }
 
   // What each kind of report does: only a name that leads to a file mirrors,

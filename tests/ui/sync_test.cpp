@@ -272,17 +272,32 @@ class SyncTest : public QObject {
     QFETCH(QString, how);
     WriteFile(FRecords / "exit.txt", "8");
     WriteFile(FRecords / "output.txt", "ERROR : Copying File /d/clip.mp4 : No space left on device\n");
-    bool asked = false;
-    Click([&] {
-      // Named robocopy only once it runs.
-      if (asked || Starts() == 0) return;
-      asked = true;
-      WriteFile(FDestination / "parcial.mov", "x");
-      if (how == "stop button")
-        FrmRoboCopy->BtInterromper->click();
-      else
-        emit FrmTarnvel->OnClose();
-    });
+    bool asked = false, endedWithinTheLoop = false;
+    auto run = [&] {
+      Click([&] {
+        // Named robocopy only once it runs.
+        if (asked || Starts() == 0) return;
+        asked = true;
+        WriteFile(FDestination / "parcial.mov", "x");
+        if (how == "stop button")
+          FrmRoboCopy->BtInterromper->click();
+        else
+          FrmTarnvel->close();  // as the user closes the window: its close handler, then the loop's end
+      });
+      endedWithinTheLoop = !MirrorRunning && !FrmRoboCopy->isVisible();
+    };
+    if (how == "stop button") {
+      run();
+    } else {
+      // The program's own loop, shown on the same folders: the close ends it,
+      // but only once the run, copy ended and end steps done, has returned.
+      SettingValue(u"escrever", u"storage_Origem", SourceRoot);
+      SettingValue(u"escrever", u"storage_Destino", DestinationRoot);
+      QTimer::singleShot(0, run);
+      Application->Run();
+      QVERIFY(endedWithinTheLoop);
+      QVERIFY(!FrmTarnvel->isVisible());
+    }
     QVERIFY(asked);
     // Ended by the stop, not by itself: the stand-in was still held.
     QVERIFY(!EndedByItself());
