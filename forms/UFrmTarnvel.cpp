@@ -163,8 +163,10 @@ void TFrmTarnvel::FormShow(QObject*) {
   AppFolder = platform::ExecutableFolder();
   SourceRoot = SettingValue(u"ler", u"storage_Origem", AppFolder + PathDelim);
   // Not stored here: the tree's change handler stores it if the tree moves.
-  if (!DirectoryExists(SourceRoot)) SourceRoot = ExtractFileDrive(AppFolder) + PathDelim;
+  const bool fallback = !DirectoryExists(SourceRoot);
+  if (fallback) SourceRoot = ExtractFileDrive(AppFolder) + PathDelim;
   DirectoryListOrigem->SetDirectory(Q(SourceRoot));
+  FSourceIsFallback = fallback;  // after the tree's move, which is no pick of the user's
   DestinationRoot = SettingValue(u"ler", u"storage_Destino", FirstDestination);
   // An empty stored text names no folder: start as if nothing were stored.
   if (DestinationRoot.empty()) DestinationRoot = FirstDestination;
@@ -179,6 +181,11 @@ void TFrmTarnvel::DirectoryListOrigemChange(QObject*) {
   SourceRoot = SettingValue(u"ler", u"storage_Origem", MissingFolder);
   LBLOrigem->setText(QStringLiteral("Origem: ") + Q(SourceRoot));
   LBLOrigem->adjustSize();
+  // The user's first pick after a start-up stand-in: the hot folder may watch now.
+  if (FSourceIsFallback) {
+    FSourceIsFallback = false;
+    if (CHKHotFolderOrigem->isChecked()) CHKHotFolderOrigemClick(nullptr);
+  }
 }
 
 void TFrmTarnvel::DirectoryListBoxdestinoChange(QObject*) {
@@ -247,12 +254,15 @@ void TFrmTarnvel::CHKHotFolderOrigemClick(QObject*) {
     FFolderMon.reset();
     return;
   }
+  // Never a folder the user did not choose: the box keeps its state meanwhile.
+  if (FSourceIsFallback) return;
   if (!FFolderMon) {
     FFolderMon = std::make_unique<TFolderMon>();
     FFolderMon->SetOnActivated([](TFolderMon*) {});
     FFolderMon->SetOnDeactivated([](TFolderMon*) {});
     FFolderMon->SetOnFolderChange(
         [this](TFolderMon* Sender, TFolderItemInfo AFolderItem) { FolderChanged(Sender, AFolderItem); });
+    FFolderMon->SetOnChangesLost([this](TFolderMon* Sender) { FolderChangesLost(Sender); });
   }
   if (FFolderMon->IsActive()) FFolderMon->Deactivate();
   FFolderMon->SetFolder(SourceRoot);
@@ -263,12 +273,55 @@ void TFrmTarnvel::CHKHotFolderOrigemClick(QObject*) {
 
 // Runs on the main thread while the monitor's worker waits for it. What it
 // raises ends that worker and is shown to nobody.
-void TFrmTarnvel::FolderChanged(TFolderMon*, TFolderItemInfo AFolderItem) {
+void TFrmTarnvel::FolderChanged(TFolderMon* Sender, TFolderItemInfo AFolderItem) {
   const WideString path = W(FileListBoxOrigem->Directory()) + PathDelim + AFolderItem.Name;
-  if (FileExists(path)) BtCopiarClick(nullptr);
+  if (FileExists(path)) HotFolderMirror(Sender->ChangeReadAt());
+  ShowReportedChange();
+}
+
+void TFrmTarnvel::FolderChangesLost(TFolderMon* Sender) {
+  HotFolderMirror(Sender->ChangeReadAt());
+  ShowReportedChange();
+}
+
+void TFrmTarnvel::ShowReportedChange() {
   DirectoryListOrigem->SetDirectory(Q(SourceRoot));
   FileListBoxOrigem->Update();
   FileListBoxDestino->Update();
+}
+
+void TFrmTarnvel::HotFolderMirror(TChangeClock::time_point readAt) {
+  if (readAt < MirrorStarted) return;
+  if (MirrorRunning) {
+    MirrorPending = true;
+    return;
+  }
+  StartHotFolderMirror();
+}
+
+void TFrmTarnvel::StartHotFolderMirror() {
+  // Refused runs of the hot folder come with every report: the user hears of
+  // a pair of overlapping folders once.
+  if (FoldersOverlap(SourceRoot, DestinationRoot)) {
+    auto pair = std::make_pair(SourceRoot, DestinationRoot);
+    if (pair == FOverlapNoticed) return;
+    FOverlapNoticed = std::move(pair);
+    ShowOverlapNotice();
+    return;
+  }
+  BtCopiarClick(nullptr);
+}
+
+void TFrmTarnvel::QueuePendingMirror() {
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        RunHandler([this] {
+          // A run that started meanwhile has covered it; a closed window starts nothing.
+          if (MirrorPending && !MirrorRunning && isVisible()) StartHotFolderMirror();
+        });
+      },
+      Qt::QueuedConnection);
 }
 
 void TFrmTarnvel::BtCopiarClick(QObject*) {
@@ -297,14 +350,15 @@ void RunMirror(const WideString& commandLine) {
   // A mirror between overlapping folders would copy the destination into
   // itself, or purge the source.
   if (FoldersOverlap(SourceRoot, DestinationRoot)) {
-    ShowMessage(QStringLiteral("Sincronismo não iniciado: a pasta de origem e a pasta de destino são a mesma pasta, "
-                               "ou uma está dentro da outra.\n\nOrigem: %1\nDestino: %2")
-                    .arg(Q(SourceRoot), Q(DestinationRoot)));
+    ShowOverlapNotice();
     return;
   }
 
+  const auto started = std::chrono::steady_clock::now();
   platform::ChildProcess child = StartMirror(commandLine);
   MirrorRunning = true;
+  MirrorStarted = started;
+  MirrorPending = false;  // this run sees what the pending report saw
   // Handlers that run nested in ProcessMessages end at their own boundary,
   // so nothing here throws and the end steps below are always reached.
   while (!child.Wait(10)) {
@@ -320,4 +374,11 @@ void RunMirror(const WideString& commandLine) {
   MirrorRunning = false;
   FrmRoboCopy->close();
   FrmTarnvel->FileListBoxDestino->Update();
+  if (MirrorPending) FrmTarnvel->QueuePendingMirror();
+}
+
+void ShowOverlapNotice() {
+  ShowMessage(QStringLiteral("Sincronismo não iniciado: a pasta de origem e a pasta de destino são a mesma pasta, "
+                             "ou uma está dentro da outra.\n\nOrigem: %1\nDestino: %2")
+                  .arg(Q(SourceRoot), Q(DestinationRoot)));
 }

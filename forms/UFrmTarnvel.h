@@ -52,11 +52,28 @@ class TFrmTarnvel : public TForm {
   // Hot folder: watch the source and mirror whenever a file lands in it.
   void CHKHotFolderOrigemClick(QObject* Sender);
   void FolderChanged(TFolderMon* Sender, TFolderItemInfo AFolderItem);
+  // The monitor lost changes: one run covers whatever they were.
+  void FolderChangesLost(TFolderMon* Sender);
   // The hot folder's monitor, or none while the box is unticked.
   const TFolderMon* FolderMon() const { return FFolderMon.get(); }
+  // The run that a hot-folder report refused during a mirror asks for, once
+  // the event loop comes round: never nested in the run that refused it.
+  void QueuePendingMirror();
 
  private:
   std::unique_ptr<TFolderMon> FFolderMon;
+  // The source tree shows a start-up stand-in for a remembered source that is
+  // gone: the hot folder watches nothing until the user picks a source.
+  bool FSourceIsFallback = false;
+  // The folders whose overlap the hot folder has told the user about.
+  std::pair<WideString, WideString> FOverlapNoticed;
+
+  // A mirror for changes the monitor read at readAt, unless a run that started
+  // since has seen them; during a run, one more after it.
+  void HotFolderMirror(TChangeClock::time_point readAt);
+  void StartHotFolderMirror();
+  // What every report ends with: the source tree and both lists shown afresh.
+  void ShowReportedChange();
 
   // A "Raiz" button's work for one side: root is that side's global.
   void PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName, TDirectoryListBox* tree,
@@ -71,3 +88,6 @@ extern TFrmTarnvel* FrmTarnvel;
 // EOSError when the copy program cannot be started. The progress window
 // (FrmRoboCopy) must exist.
 void RunMirror(const WideString& commandLine);
+
+// The notice of a mirror refused because its folders overlap.
+void ShowOverlapNotice();

@@ -3,6 +3,7 @@
 // windows share.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,12 @@ constexpr char16_t PathDelim = u'/';
 extern WideString SourceRoot, DestinationRoot, AppFolder;
 // Set while a mirror child process runs. Main thread only.
 extern bool MirrorRunning;
+// When the last mirror started: it has seen every change read before then.
+// Main thread only.
+extern std::chrono::steady_clock::time_point MirrorStarted;
+// A hot-folder report that the running mirror may have missed asks for one
+// more run after it; the run that starts next covers it. Main thread only.
+extern bool MirrorPending;
 
 // One operation on one stored value: "ler" reads (value is the default),
 // "escrever" writes, "excluir" deletes. Any other word touches nothing.
