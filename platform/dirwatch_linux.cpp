@@ -65,6 +65,9 @@ constexpr std::uint32_t ActionAdded = 1, ActionRemoved = 2, ActionModified = 3, 
 constexpr std::uint32_t ModifyFilter =
     NotifyAttributes | NotifySize | NotifyLastWrite | NotifyLastAccess | NotifySecurity;
 
+// Records read ahead of a batch, at most.
+constexpr size_t MaxPending = 1 << 16;
+
 struct Record {
   std::uint32_t action;
   std::u16string name;
@@ -328,7 +331,9 @@ bool Watcher::Read(void* buffer, std::uint32_t length, bool subtree, std::uint32
       moveOutHeld_ = false;
       return true;
     }
-    if (!pending_.empty() && !moveOutHeld_) break;
+    // What the kernel holds already is read first: an overflow at its end
+    // makes every record before it moot.
+    if (!pending_.empty() && !moveOutHeld_ && (pending_.size() >= MaxPending || !Readable(0))) break;
     if (rootGone_) {
       // The folder itself was deleted or moved away: this handle sees nothing more.
       if (moveOutHeld_) FlushMoveOut();
