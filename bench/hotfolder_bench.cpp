@@ -1,6 +1,11 @@
-// How soon a file dropped into the hot folder is in the destination: from the
-// close of a small file in the source to its complete presence in the
-// destination, one file at a time, with the real monitor and mirror tool.
+// The hot folder with the real monitor and mirror tool:
+//   small: from the close of a small file in the source to its complete
+//          presence in the destination, one file at a time, p50 and p99;
+//   clip:  a 1 GB clip written in 8 MB pieces at about 100 MB/s: the bytes
+//          the mirror tool wrote over the clip's size, and the time from the
+//          writer's close to the clip complete in the destination;
+//   burst: 2,000 small files written at once: the mirror runs they started
+//          and the time until all are in the destination.
 //
 //   hotfolder_bench [FILES] [WORK_FOLDER]     (defaults: 100 files, a temporary folder)
 #include <QCoreApplication>
@@ -9,7 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +48,79 @@ bool Pump(Done done, std::chrono::seconds limit) {
   return true;
 }
 
+// Summary lines the mirror tool printed: runs, and files copied. (Its byte
+// counts run into each other past ten digits, so whole copies are counted.)
+struct ToolLog {
+  int runs = 0;
+  long long copied = 0;
+};
+
+ToolLog ReadToolLog(const fs::path& log) {
+  ToolLog out;
+  std::ifstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("Source :") != std::string::npos) ++out.runs;
+    if (line.find("Files :") != std::string::npos) {
+      std::istringstream row(line.substr(line.find(':') + 1));
+      long long total = 0, copied = 0;
+      row >> total >> copied;
+      out.copied += copied;
+    }
+  }
+  return out;
+}
+
+bool Complete(const fs::path& file, std::uintmax_t size) {
+  std::error_code ec;
+  return fs::file_size(file, ec) == size;
+}
+
+void Clip(const fs::path& source, const fs::path& destination, const fs::path& log) {
+  const std::uintmax_t piece = 8u << 20, pieces = 128;
+  const std::string data(piece, 'c');
+  const fs::path clip = source / "clip.mxf";
+  const ToolLog before = ReadToolLog(log);
+  const int fd = ::open(clip.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  Clock::time_point next = Clock::now();
+  for (std::uintmax_t i = 0; i < pieces; ++i) {
+    if (::write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) std::printf("short write\n");
+    next += std::chrono::milliseconds(80);  // 8 MB per 80 ms: about 100 MB/s
+    while (Clock::now() < next) {
+      Application->ProcessMessages();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  ::close(fd);
+  const Clock::time_point closed = Clock::now();
+  const bool arrived = Pump([&] { return Complete(destination / "clip.mxf", piece * pieces); }, std::chrono::seconds(120));
+  const double afterClose = Ms(Clock::now() - closed);
+  Pump([] { return !MirrorRunning; }, std::chrono::seconds(60));
+  const ToolLog after = ReadToolLog(log);
+  // Runs that met the clip while it was written copied nothing of it; each
+  // copy counted is a whole one, so bytes written / size = copies.
+  std::printf("1 GB clip in 8 MB pieces: %s; copies of it put in place %lld; close to complete %.0f ms; %d runs\n",
+              arrived ? "complete" : "NEVER COMPLETE", after.copied - before.copied, afterClose,
+              after.runs - before.runs);
+}
+
+void Burst(const fs::path& source, const fs::path& destination, const fs::path& log) {
+  const int files = 2000;
+  const ToolLog before = ReadToolLog(log);
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < files; ++i) std::ofstream(source / ("burst" + std::to_string(i) + ".xml")) << i;
+  const bool arrived = Pump(
+      [&] {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(destination)) n += e.path().filename().string().starts_with("burst");
+        return n == files;
+      },
+      std::chrono::seconds(300));
+  const double took = Ms(Clock::now() - start);
+  Pump([] { return !MirrorRunning; }, std::chrono::seconds(60));
+  std::printf("burst of %d files: %s after %.0f ms; %d runs\n", files, arrived ? "all in the destination" : "NOT ALL",
+              took, ReadToolLog(log).runs - before.runs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,8 +135,10 @@ int main(int argc, char** argv) {
   setenv("XDG_CONFIG_HOME", (work / "config").c_str(), 1);
   SettingValue(u"escrever", u"storage_Origem", source.u16string());
   SettingValue(u"escrever", u"storage_Destino", destination.u16string());
-  const fs::path tool = fs::path(platform::ExecutableFolder()) / "robocopy";
-  fs::copy_file(TARNVEL_MIRROR_TOOL, tool, fs::copy_options::overwrite_existing);
+  // The tool's summaries are kept, to count runs and bytes.
+  const fs::path tool = fs::path(platform::ExecutableFolder()) / "robocopy", log = work / "summaries.log";
+  std::ofstream(tool) << "#!/bin/sh\nexec '" << TARNVEL_MIRROR_TOOL << "' \"$@\" >> '" << log.string() << "'\n";
+  fs::permissions(tool, fs::perms::owner_all);
 
   TApplication app(argc, argv);
   app.Initialize();
@@ -86,8 +170,10 @@ int main(int argc, char** argv) {
   }
   std::printf("close in the source to complete in the destination, %d files: p50 %.1f ms, p99 %.1f ms, max %.1f ms\n",
               files, Percentile(delays, 50), Percentile(delays, 99), Percentile(delays, 100));
+  Clip(source, destination, log);
+  Burst(source, destination, log);
   delete FrmTarnvel;
   fs::remove(tool);
-  fs::remove_all(work);
+  if (!std::getenv("HOTFOLDER_BENCH_KEEP")) fs::remove_all(work);
   return 0;
 }

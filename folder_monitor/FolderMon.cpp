@@ -93,6 +93,7 @@ void TFolderMonWorker::Execute() {
   auto buffer = std::make_unique<std::uint32_t[]>(ChangeBufferSize / 4);
   auto* bytes = reinterpret_cast<const unsigned char*>(buffer.get());
   const std::function<void()> notifyOwner = [this] { NotifyOwner(); };
+  const std::function<void()> notifyChangesLost = [this] { NotifyChangesLost(); };
 
   for (;;) {
     if (FLink->Terminated) break;
@@ -105,8 +106,12 @@ void TFolderMonWorker::Execute() {
       FLink->PauseEnd.wait_for(guard, FailedWaitPause, [&] { return FLink->Terminated.load(); });
       continue;
     }
-    if (count == 0) continue;
+    FReadAt = TChangeClock::now();  // after the read: never before the changes it holds
     if (!FLink->Owner) break;
+    if (count == 0) {
+      Synchronize(notifyChangesLost);
+      continue;
+    }
     for (std::uint32_t at = 0;;) {
       std::uint32_t next, action, nameLength;
       std::memcpy(&next, bytes + at, 4);
@@ -127,7 +132,16 @@ void TFolderMonWorker::NotifyOwner() {
   if (!owner || !owner->OnFolderChange()) return;
   // A copy: the handler may replace itself or release the monitor.
   const TFolderChangeEvent handler = owner->OnFolderChange();
+  owner->FChangeReadAt = FReadAt;
   handler(owner, FFolderItemInfo);
+}
+
+void TFolderMonWorker::NotifyChangesLost() {
+  TFolderMon* owner = FLink->Owner;
+  if (!owner || !owner->OnChangesLost()) return;
+  const TFolderMonNotifyEvent handler = owner->OnChangesLost();
+  owner->FChangeReadAt = FReadAt;
+  handler(owner);
 }
 
 // ---- TFolderMon ----

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -55,6 +56,10 @@ inline constexpr std::uint32_t ChangeTypeFilterFlags[8] = {
 // The notify filter for a set: the OR of its members' bits.
 std::uint32_t NotifyFilterFor(TChangeTypes changes);
 
+// When the worker read a change from the platform: whatever the reports feed
+// and started after it has seen the change.
+using TChangeClock = std::chrono::steady_clock;
+
 class TFolderMon;
 using TFolderChangeEvent = std::function<void(TFolderMon* Sender, TFolderItemInfo AFolderItem)>;
 // The handler that takes only the sender, for OnActivated and OnDeactivated. Its
@@ -92,11 +97,13 @@ class TFolderMonWorker {
   explicit TFolderMonWorker(TFolderMon* AOwner);
   void Execute();
   void NotifyOwner();
+  void NotifyChangesLost();
 
   std::shared_ptr<TFolderMonLink> FLink;  // holds Owner and Terminated
   platform::DirWatchHandle FFolder = platform::InvalidDirWatch;
   std::uint32_t FMonFilter = 0;
   TFolderItemInfo FFolderItemInfo;
+  TChangeClock::time_point FReadAt;  // of the batch being delivered
 };
 
 class TFolderMon {
@@ -125,6 +132,13 @@ class TFolderMon {
   void SetOnActivated(TFolderMonNotifyEvent handler) { FOnActivated = std::move(handler); }
   const TFolderMonNotifyEvent& OnDeactivated() const { return FOnDeactivated; }
   void SetOnDeactivated(TFolderMonNotifyEvent handler) { FOnDeactivated = std::move(handler); }
+  // Called when the platform lost changes (its queue overflowed): nobody knows
+  // which, so only a look at the whole folder covers them.
+  const TFolderMonNotifyEvent& OnChangesLost() const { return FOnChangesLost; }
+  void SetOnChangesLost(TFolderMonNotifyEvent handler) { FOnChangesLost = std::move(handler); }
+  // Inside OnFolderChange and OnChangesLost: when the worker read what is
+  // being reported.
+  TChangeClock::time_point ChangeReadAt() const { return FChangeReadAt; }
 
  private:
   WideString FFolder;
@@ -134,4 +148,8 @@ class TFolderMon {
   TFolderChangeEvent FOnFOlderChange;
   TFolderMonNotifyEvent FOnDeactivated;
   TFolderMonNotifyEvent FOnActivated;
+  TFolderMonNotifyEvent FOnChangesLost;
+  TChangeClock::time_point FChangeReadAt;
+
+  friend class TFolderMonWorker;  // sets FChangeReadAt for each report
 };

@@ -226,11 +226,14 @@ void TFrmTarnvel::ShowMissing(QLabel* label, const QString& caption, const WideS
 void TFrmTarnvel::DirectoryListOrigemChange(QObject*) {
   // Moving to the fallback at start is not the user's choice.
   if (FSourceIsFallback && W(DirectoryListOrigem->Directory()) == FallbackFolder()) return;
+  const bool wasFallback = FSourceIsFallback;
   FSourceIsFallback = false;
   SettingValue(u"escrever", u"storage_Origem", W(DirectoryListOrigem->Directory()));
   SourceRoot = SettingValue(u"ler", u"storage_Origem", MissingFolder);
   LBLOrigem->setText(QStringLiteral("Origem: ") + Q(SourceRoot));
   FitLabel(LBLOrigem);
+  // The user's first pick after a start-up stand-in: the hot folder may watch now.
+  if (wasFallback && CHKHotFolderOrigem->isChecked()) CHKHotFolderOrigemClick(nullptr);
 }
 
 void TFrmTarnvel::DirectoryListBoxdestinoChange(QObject*) {
@@ -255,6 +258,7 @@ void TFrmTarnvel::BtRaizDestinoClick(QObject*) {
 void TFrmTarnvel::PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName,
                            TDirectoryListBox* tree, TFileListBox* files) {
   bool& fallback = tree == DirectoryListOrigem ? FSourceIsFallback : FDestinationIsFallback;
+  const bool sourceFallback = tree == DirectoryListOrigem && fallback;
   // A side without a folder gets the media folder on disk, whatever the user
   // then does in the picker. A remembered folder missing since start is not
   // made: it belongs on a disk that is not there.
@@ -288,7 +292,10 @@ void TFrmTarnvel::PickRoot(WideString& root, const WideString& pickedName, const
   picker.reset();
   files->SetMask(MediaMask);
   if (failure) std::rethrow_exception(failure);
-  if (!name.isEmpty()) root = SettingValue(u"ler", rootName, MissingFolder);
+  if (name.isEmpty()) return;
+  root = SettingValue(u"ler", rootName, MissingFolder);
+  // The user's first pick after a start-up stand-in: the hot folder may watch now.
+  if (sourceFallback && CHKHotFolderOrigem->isChecked()) CHKHotFolderOrigemClick(nullptr);
 }
 
 void TFrmTarnvel::BtRefreshClick(QObject*) {
@@ -304,12 +311,15 @@ void TFrmTarnvel::CHKHotFolderOrigemClick(QObject*) {
     FFolderMon.reset();
     return;
   }
+  // Never a folder the user did not choose: the box keeps its state meanwhile.
+  if (FSourceIsFallback) return;
   if (!FFolderMon) {
     FFolderMon = std::make_unique<TFolderMon>();
     FFolderMon->SetOnActivated([](TFolderMon*) {});
     FFolderMon->SetOnDeactivated([](TFolderMon*) {});
     FFolderMon->SetOnFolderChange(
         [this](TFolderMon* Sender, TFolderItemInfo AFolderItem) { FolderChanged(Sender, AFolderItem); });
+    FFolderMon->SetOnChangesLost([this](TFolderMon* Sender) { FolderChangesLost(Sender); });
   }
   if (FFolderMon->IsActive()) FFolderMon->Deactivate();
   FFolderMon->SetFolder(SourceRoot);
@@ -320,12 +330,52 @@ void TFrmTarnvel::CHKHotFolderOrigemClick(QObject*) {
 
 // Runs on the main thread while the monitor's worker waits for it. What it
 // raises ends that worker and is shown to nobody.
-void TFrmTarnvel::FolderChanged(TFolderMon*, TFolderItemInfo AFolderItem) {
+void TFrmTarnvel::FolderChanged(TFolderMon* Sender, TFolderItemInfo AFolderItem) {
   const WideString path = W(FileListBoxOrigem->Directory()) + PathDelim + AFolderItem.Name;
-  if (FileExists(path)) BtCopiarClick(nullptr);
+  if (FileExists(path)) HotFolderMirror(Sender->ChangeReadAt());
+  ShowReportedChange();
+}
+
+void TFrmTarnvel::FolderChangesLost(TFolderMon* Sender) {
+  HotFolderMirror(Sender->ChangeReadAt());
+  ShowReportedChange();
+}
+
+void TFrmTarnvel::ShowReportedChange() {
   DirectoryListOrigem->SetDirectory(Q(SourceRoot));
   FileListBoxOrigem->Update();
   FileListBoxDestino->Update();
+}
+
+void TFrmTarnvel::HotFolderMirror(TChangeClock::time_point readAt) {
+  if (readAt < MirrorStarted) return;
+  if (MirrorRunning) {
+    MirrorPending = true;
+    return;
+  }
+  StartHotFolderMirror();
+}
+
+void TFrmTarnvel::StartHotFolderMirror() {
+  // Refused runs of the hot folder come with every report: the user hears of
+  // a pair of overlapping folders once.
+  if (FoldersOverlap(SourceRoot, DestinationRoot)) {
+    if (FOverlapNotices.Due({SourceRoot, DestinationRoot})) ShowOverlapNotice();
+    return;
+  }
+  BtCopiarClick(nullptr);
+}
+
+void TFrmTarnvel::QueuePendingMirror() {
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        RunHandler([this] {
+          // A run that started meanwhile has covered it; a closed window starts nothing.
+          if (MirrorPending && !MirrorRunning && isVisible()) StartHotFolderMirror();
+        });
+      },
+      Qt::QueuedConnection);
 }
 
 void TFrmTarnvel::BtCopiarClick(QObject* Sender) {
@@ -369,9 +419,7 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   // A mirror between overlapping folders would copy the destination into
   // itself, or purge the source.
   if (FoldersOverlap(SourceRoot, DestinationRoot)) {
-    ShowMessage(QStringLiteral("Sincronismo não iniciado: a pasta de origem e a pasta de destino são a mesma pasta, "
-                               "ou uma está dentro da outra.\n\nOrigem: %1\nDestino: %2")
-                    .arg(Q(SourceRoot), Q(DestinationRoot)));
+    ShowOverlapNotice();
     return;
   }
   if (EmptySourceWouldWipe(commandLine)) {
@@ -381,10 +429,13 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
     return;
   }
 
+  const auto started = std::chrono::steady_clock::now();
   TMirrorFailures failures;
   platform::ChildProcess child = StartMirror(commandLine, [&failures](std::string_view bytes) { failures.Feed(bytes); });
   MirrorRunning = true;
   MirrorStopRequested = false;
+  MirrorStarted = started;
+  MirrorPending = false;  // this run sees what the pending report saw
   // The trees are walked on the meter's thread: walking them here would leave
   // the windows unanswered for two walks at a time.
   MirrorMeter meter(SourceRoot, DestinationRoot);
@@ -407,4 +458,11 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   FrmTarnvel->FileListBoxDestino->Update();
   failures.Finish();
   FrmTarnvel->MirrorEnded(MirrorFailureNotice(end, failures, MirrorStopRequested, hotFolder), hotFolder);
+  if (MirrorPending) FrmTarnvel->QueuePendingMirror();
+}
+
+void ShowOverlapNotice() {
+  ShowMessage(QStringLiteral("Sincronismo não iniciado: a pasta de origem e a pasta de destino são a mesma pasta, "
+                             "ou uma está dentro da outra.\n\nOrigem: %1\nDestino: %2")
+                  .arg(Q(SourceRoot), Q(DestinationRoot)));
 }

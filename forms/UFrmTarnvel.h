@@ -53,8 +53,13 @@ class TFrmTarnvel : public TForm {
   // Hot folder: watch the source and mirror whenever a file lands in it.
   void CHKHotFolderOrigemClick(QObject* Sender);
   void FolderChanged(TFolderMon* Sender, TFolderItemInfo AFolderItem);
+  // The monitor lost changes: one run covers whatever they were.
+  void FolderChangesLost(TFolderMon* Sender);
   // The hot folder's monitor, or none while the box is unticked.
   const TFolderMon* FolderMon() const { return FFolderMon.get(); }
+  // The run that a hot-folder report refused during a mirror asks for, once
+  // the event loop comes round: never nested in the run that refused it.
+  void QueuePendingMirror();
 
   // Whether a tree shows the drive root in place of a remembered folder that
   // was missing at start. The root global and the store keep the remembered
@@ -79,6 +84,16 @@ class TFrmTarnvel : public TForm {
   void MirrorEnded(const WideString& notice, bool hotFolder);
   friend void RunMirror(const WideString& commandLine, bool hotFolder);
 
+  // The pairs of folders whose overlap the hot folder has told the user about.
+  TNoticeOnce FOverlapNotices;
+
+  // A mirror for changes the monitor read at readAt, unless a run that started
+  // since has seen them; during a run, one more after it.
+  void HotFolderMirror(TChangeClock::time_point readAt);
+  void StartHotFolderMirror();
+  // What every report ends with: the source tree and both lists shown afresh.
+  void ShowReportedChange();
+
   // A "Raiz" button's work for one side: root is that side's global.
   void PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName, TDirectoryListBox* tree,
                 TFileListBox* files);
@@ -96,3 +111,6 @@ extern TFrmTarnvel* FrmTarnvel;
 // when the copy program cannot be started. The progress window (FrmRoboCopy)
 // must exist.
 void RunMirror(const WideString& commandLine, bool hotFolder);
+
+// The notice of a mirror refused because its folders overlap.
+void ShowOverlapNotice();

@@ -3,6 +3,7 @@
 // windows share.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +23,12 @@ extern bool MirrorRunning;
 // Set when the user ends the copy during a run ("Interromper Processo", or
 // closing the main window); cleared by the runner at each start. Main thread only.
 extern bool MirrorStopRequested;
+// When the last mirror started: it has seen every change read before then.
+// Main thread only.
+extern std::chrono::steady_clock::time_point MirrorStarted;
+// A hot-folder report that the running mirror may have missed asks for one
+// more run after it; the run that starts next covers it. Main thread only.
+extern bool MirrorPending;
 
 // One operation on one stored value: "ler" reads (value is the default),
 // "escrever" writes, "excluir" deletes. Any other word touches nothing.

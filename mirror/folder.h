@@ -75,6 +75,10 @@ class Folder {
   // than its size, is not put in place: throws SourceChanged().
   std::int64_t CopyIn(const Folder& from, const std::string& name, const std::string& temp,
                       bool resume) const;
+  // Whether file `name` is open for writing by any process, as far as the
+  // system can tell; false where it cannot (a file of another owner, a
+  // network share), where the check after the copy is the guard.
+  bool OpenForWriting(const std::string& name) const;
   // Removes a file or a link (never what it points to).
   void RemoveFile(const std::string& name) const;
   // Removes an empty folder; a folder that is not empty throws ENOTEMPTY.

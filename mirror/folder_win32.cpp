@@ -151,6 +151,10 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
   return static_cast<std::int64_t>(fs::file_size(path_ / FromUtf8(name), error));
 }
 
+// The stand-in copies what the system lets it open; robocopy.exe itself is the
+// one that meets files other programs hold on Windows.
+bool Folder::OpenForWriting(const std::string&) const { return false; }
+
 void Folder::RemoveFile(const std::string& name) const {
   std::error_code error;
   const fs::path p = path_ / FromUtf8(name);

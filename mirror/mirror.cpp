@@ -232,6 +232,14 @@ void Mirror::CopyAll(const Folder& source, const Folder& destination, const std:
   auto work = [&] {
     for (size_t i; (i = next++) < files.size();) {
       const Entry& file = *files[i];
+      if (source.OpenForWriting(file.name)) {
+        // Still being written: this run leaves it, its writer's close asks for the next.
+        std::lock_guard<std::mutex> guard(lock);
+        errors_ << "ERROR : File In Use " << Join(path, file.name) << " : open for writing\n";
+        ++summary_.files.failed;
+        summary_.bytes.failed += file.size;
+        continue;
+      }
       const std::string temp = TemporaryName(file.name, file.size, file.mtimeNs);
       for (int attempt = 0;; ++attempt) {
         try {

@@ -1,20 +1,27 @@
 // Directory changes on Linux through inotify.
 //
 // inotify watches one folder per watch, so a subtree takes a watch on every
-// folder in it: added when the first wait starts, and for each folder that
-// appears later (created or moved in). A new folder may already hold entries
-// written before its watch existed; they are reported as added.
+// folder in it. The folder's own watch is added when the handle is opened;
+// those of the folders below it by the first wait, on the waiting thread, so
+// a large tree does not hold up the opener. What changes below meanwhile is
+// not missed: each entry found there that changed (ctime) since the open is
+// reported as modified. Folders that appear later (created or moved in) get
+// their watch as they come; entries they already hold are reported as added.
 //
 // Filter bit                 inotify events              reported as
 // FILE_NAME  (0x1)           IN_CREATE, IN_DELETE,       added, removed, renamed
 //                            IN_MOVED_FROM, IN_MOVED_TO  old/new (files)
 // DIR_NAME   (0x2)           the same, with IN_ISDIR     the same (folders)
 // ATTRIBUTES (0x4)           IN_ATTRIB                   modified
-// SIZE       (0x8)           IN_MODIFY                   modified
-// LAST_WRITE (0x10)          IN_MODIFY, IN_ATTRIB        modified
+// SIZE       (0x8)           IN_MODIFY, IN_CLOSE_WRITE   modified
+// LAST_WRITE (0x10)          IN_MODIFY, IN_CLOSE_WRITE,  modified
+//                            IN_ATTRIB
 // LAST_ACCESS (0x20)         IN_ATTRIB (times set)       modified
 // CREATION   (0x40)          none: no settable birth time
 // SECURITY   (0x100)         IN_ATTRIB (mode, owner)     modified
+//
+// The close of a file that was open for writing is reported as a
+// modification: it is the moment a file being written is complete.
 //
 // LAST_ACCESS deliberately leaves out IN_ACCESS: every read of a file would
 // report it, so copying out of a watched folder would report the folder's own
@@ -36,6 +43,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -51,6 +60,13 @@ namespace {
 
 constexpr std::uint32_t ActionAdded = 1, ActionRemoved = 2, ActionModified = 3, ActionRenamedOld = 4,
                         ActionRenamedNew = 5;
+
+// The filter bits that ask for modifications.
+constexpr std::uint32_t ModifyFilter =
+    NotifyAttributes | NotifySize | NotifyLastWrite | NotifyLastAccess | NotifySecurity;
+
+// Records read ahead of a batch, at most.
+constexpr size_t MaxPending = 1 << 16;
 
 struct Record {
   std::uint32_t action;
@@ -68,11 +84,14 @@ class Watcher {
   Watcher(int fd, std::string root) : fd_(fd), root_(std::move(root)) {}
   ~Watcher() { close(fd_); }
 
-  void Start(bool subtree, std::uint32_t filter);
+  void Open(bool subtree, std::uint32_t filter);
   bool Read(void* buffer, std::uint32_t length, bool subtree, std::uint32_t filter, std::uint32_t& bytes);
 
  private:
-  void AddFolder(const std::string& rel, bool reportEntries);
+  // Which entries of a folder given a watch are reported.
+  enum class Report { None, All, ChangedSinceOpen };
+  void WatchSubtree();
+  void AddFolder(const std::string& rel, Report report);
   void Translate(const char* events, ssize_t size);
   void Translate(const inotify_event& ev);
   void FlushMoveOut();
@@ -86,6 +105,7 @@ class Watcher {
   int fd_;
   std::string root_;
   bool started_ = false;
+  timespec opened_{};  // ctime from which an entry counts as changed
   bool subtree_ = false;
   std::uint32_t filter_ = 0;
   std::uint32_t mask_ = 0;
@@ -112,29 +132,39 @@ std::uint32_t MaskFor(std::uint32_t filter, bool subtree) {
   std::uint32_t mask = 0;
   // Folder events are needed to follow the tree even when their names are not reported.
   if (filter & (NotifyFileName | NotifyDirName) || subtree) mask |= IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
-  if (filter & (NotifySize | NotifyLastWrite)) mask |= IN_MODIFY;
+  if (filter & (NotifySize | NotifyLastWrite)) mask |= IN_MODIFY | IN_CLOSE_WRITE;
   if (filter & (NotifyAttributes | NotifyLastWrite | NotifyLastAccess | NotifySecurity)) mask |= IN_ATTRIB;
   return mask;
 }
 
-void Watcher::Start(bool subtree, std::uint32_t filter) {
-  started_ = true;
+void Watcher::Open(bool subtree, std::uint32_t filter) {
   subtree_ = subtree;
   filter_ = filter;
   mask_ = MaskFor(filter, subtree);
+  // The coarse clock is the one file times are taken from: a change after
+  // this moment has a ctime no earlier than it.
+  clock_gettime(CLOCK_REALTIME_COARSE, &opened_);
   rootWd_ = inotify_add_watch(fd_, root_.c_str(), mask_ | IN_ONLYDIR);
   if (rootWd_ < 0) {
     rootGone_ = true;
     return;
   }
   folders_[rootWd_] = std::string();
-  if (subtree_) AddFolder(std::string(), false);
+}
+
+void Watcher::WatchSubtree() {
+  started_ = true;
+  if (subtree_ && !rootGone_) AddFolder(std::string(), Report::ChangedSinceOpen);
   if (missing_) lost_ = true;
 }
 
-// Watches every folder below rel (rel itself when it is not the root), and
-// with reportEntries queues each entry found as added.
-void Watcher::AddFolder(const std::string& rel, bool reportEntries) {
+bool ChangedSince(const timespec& changed, const timespec& since) {
+  return changed.tv_sec > since.tv_sec || (changed.tv_sec == since.tv_sec && changed.tv_nsec >= since.tv_nsec);
+}
+
+// Watches every folder below rel (rel itself when it is not the root) and
+// queues the entries found there that report asks for.
+void Watcher::AddFolder(const std::string& rel, Report report) {
   if (!rel.empty()) {
     const int wd = inotify_add_watch(fd_, Full(rel).c_str(), mask_ | IN_ONLYDIR | IN_DONT_FOLLOW);
     if (wd < 0) {
@@ -149,13 +179,17 @@ void Watcher::AddFolder(const std::string& rel, bool reportEntries) {
   while (const dirent* entry = readdir(dir)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     bool isDir = entry->d_type == DT_DIR;
-    if (entry->d_type == DT_UNKNOWN) {
-      struct stat st {};
-      isDir = fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-    }
+    struct stat st {};
+    // The root's own entries are watched since the open.
+    const bool lookForChange = report == Report::ChangedSinceOpen && !rel.empty();
+    const bool looked = (entry->d_type == DT_UNKNOWN || lookForChange) &&
+                        fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (entry->d_type == DT_UNKNOWN) isDir = looked && S_ISDIR(st.st_mode);
     const std::string child = Join(rel, entry->d_name);
-    if (reportEntries) Push(ActionAdded, child, isDir);
-    if (isDir) AddFolder(child, reportEntries);
+    if (report == Report::All) Push(ActionAdded, child, isDir);
+    if (lookForChange && looked && ChangedSince(st.st_ctim, opened_))
+      Push(filter_ & ModifyFilter ? ActionModified : ActionAdded, child, isDir);
+    if (isDir) AddFolder(child, report);
   }
   closedir(dir);
 }
@@ -219,14 +253,14 @@ void Watcher::Translate(const inotify_event& ev) {
       if (isDir && subtree_) RenameFolders(moveOut_.name, name);
     } else {
       Push(ActionAdded, name, isDir);
-      if (isDir && subtree_) AddFolder(name, true);
+      if (isDir && subtree_) AddFolder(name, Report::All);
     }
   } else if (ev.mask & IN_CREATE) {
     Push(ActionAdded, name, isDir);
-    if (isDir && subtree_) AddFolder(name, true);
+    if (isDir && subtree_) AddFolder(name, Report::All);
   } else if (ev.mask & IN_DELETE) {
     Push(ActionRemoved, name, isDir);
-  } else if (ev.mask & IN_MODIFY) {
+  } else if (ev.mask & (IN_MODIFY | IN_CLOSE_WRITE)) {
     if (filter_ & (NotifySize | NotifyLastWrite)) Push(ActionModified, name, isDir);
   } else if (ev.mask & IN_ATTRIB) {
     if (filter_ & (NotifyAttributes | NotifyLastWrite | NotifyLastAccess | NotifySecurity))
@@ -284,10 +318,10 @@ std::uint32_t Watcher::Fill(void* buffer, std::uint32_t length) {
 bool Watcher::Read(void* buffer, std::uint32_t length, bool subtree, std::uint32_t filter, std::uint32_t& bytes) {
   bytes = 0;
   if (!started_) {
-    Start(subtree, filter);
+    WatchSubtree();
   } else if (missing_) {
     missing_ = false;
-    AddFolder(std::string(), false);
+    AddFolder(std::string(), Report::None);
   }
   alignas(inotify_event) char events[16384];
   for (;;) {
@@ -297,7 +331,9 @@ bool Watcher::Read(void* buffer, std::uint32_t length, bool subtree, std::uint32
       moveOutHeld_ = false;
       return true;
     }
-    if (!pending_.empty() && !moveOutHeld_) break;
+    // What the kernel holds already is read first: an overflow at its end
+    // makes every record before it moot.
+    if (!pending_.empty() && !moveOutHeld_ && (pending_.size() >= MaxPending || !Readable(0))) break;
     if (rootGone_) {
       // The folder itself was deleted or moved away: this handle sees nothing more.
       if (moveOutHeld_) FlushMoveOut();
@@ -333,7 +369,7 @@ DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std
   auto* watcher = new Watcher(fd, root);
   // Watching starts now, not at the first wait: a file that lands right after
   // the monitor is switched on is reported.
-  watcher->Start(watchSubtree, filter);
+  watcher->Open(watchSubtree, filter);
   return reinterpret_cast<DirWatchHandle>(watcher);
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -370,6 +372,59 @@ TEST_F(FolderMonTest, ChangesInFoldersThatExistedBeforeAreReported) {
        {{faRenamedOld, "d1"}, {faRenamedNew, "d2"}, {faNew, Rel({"d2", "inner", "f.txt"})}}},
   };
   for (const ChangeCase& c : cases) ExpectReported(c);
+}
+
+// The watches below a large folder are set up by the worker, after Activate
+// has returned: what changes down there meanwhile is still reported.
+TEST_F(FolderMonTest, ChangesWhileTheWatchesAreSetUpAreReported) {
+  if (RunningUnderWine()) GTEST_SKIP() << "Wine does not watch subfolders that already exist";
+  const int folders = 1500;
+  for (int i = 0; i < folders; ++i) WriteFile(watched / ("d" + std::to_string(i)) / "f.txt", "x");
+  const std::string last = "d" + std::to_string(folders - 1), before = "d" + std::to_string(folders - 2);
+  mon->SetMonitoredChanges(TChangeTypes(59));
+  mon->SetMonitorSubFolders(true);
+  mon->Activate();
+  WriteFile(watched / last / "new.txt", "n");
+  WriteFile(watched / before / "f.txt", "changed");
+  auto reported = [&](const std::string& name) {
+    return std::any_of(got.begin(), got.end(), [&](const Delivery& d) { return d.name == name; });
+  };
+  EXPECT_TRUE(DrainUntil([&] { return reported(Rel({last.c_str(), "new.txt"})) && reported(Rel({before.c_str(), "f.txt"})); }))
+      << got.size() << " reports";
+}
+
+// Changes the platform could not keep (its queue overflowed while the worker
+// waited for a handler) are told once, through OnChangesLost.
+TEST_F(FolderMonTest, LostChangesAreToldOnce) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the overflow is provoked through inotify's queue limit";
+#else
+  int queued = 16384;
+  std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queued;
+  int lost = 0;
+  bool flooded = false;
+  TChangeClock::time_point readAt, floodEnd;
+  mon->SetOnChangesLost([&](TFolderMon* sender) {
+    ++lost;
+    readAt = sender->ChangeReadAt();
+  });
+  mon->SetOnFolderChange([&](TFolderMon*, TFolderItemInfo item) {
+    if (IsProbe(item.Name)) {
+      watching = true;
+    } else if (!flooded) {
+      // The worker waits in this hand-off while the queue overflows.
+      flooded = true;
+      for (int i = 0; i < queued + 100; ++i) WriteFile(watched / ("p" + std::to_string(i % 2)), std::to_string(i));
+      floodEnd = TChangeClock::now();
+    }
+  });
+  Start(TChangeTypes(59));
+  WriteFile(watched / "start.txt", "");
+  EXPECT_TRUE(DrainUntil([&] { return lost > 0; }));
+  DrainFor(std::chrono::milliseconds(300));
+  EXPECT_EQ(lost, 1);
+  EXPECT_GT(readAt, floodEnd) << "read after the changes it stands for";
+#endif
 }
 
 // The handler of the first record pumps the queue, as a handler running a

@@ -4,12 +4,17 @@
 #include <QDir>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "forms/UFrmRoboCopy.h"
 #include "forms/UFrmTarnvel.h"
@@ -20,6 +25,7 @@
 #include "uitest.h"
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
@@ -58,18 +64,23 @@ class HotFolderTest : public QObject {
   std::unique_ptr<testsupport::IsolatedSettings> FSettings;
   std::unique_ptr<TempDir> FTemp;
   std::unique_ptr<TFrmTarnvel> FForm;
-  fs::path FSource, FDestination, FRuns, FHold;
+  fs::path FSource, FDestination, FRuns, FHold, FHoldAfter, FMirrored;
   fs::path FTool;  // our robocopy in the test program's folder
 
   // Each start of the mirror tool adds a line to the runs file; while the hold
-  // file exists the tool waits before mirroring.
+  // file exists the tool waits before mirroring. Once it has mirrored it adds a
+  // line to the mirrored file and waits while the hold-after file exists.
   void PlaceTool() {
     FTool = fs::path(platform::ExecutableFolder()) / "robocopy";
     std::ofstream script(FTool);
     script << "#!/bin/sh\n"
            << "echo run >> '" << FRuns.string() << "'\n"
            << "while [ -e '" << FHold.string() << "' ]; do sleep 0.02; done\n"
-           << "exec '" << TARNVEL_MIRROR_TOOL << "' \"$@\"\n";
+           << "'" << TARNVEL_MIRROR_TOOL << "' \"$@\"\n"
+           << "code=$?\n"
+           << "echo done >> '" << FMirrored.string() << "'\n"
+           << "while [ -e '" << FHoldAfter.string() << "' ]; do sleep 0.02; done\n"
+           << "exit $code\n";
     script.close();
     fs::permissions(FTool, fs::perms::owner_all);
   }
@@ -114,6 +125,8 @@ class HotFolderTest : public QObject {
     FDestination = *FTemp / "destino";
     FRuns = *FTemp / "runs.log";
     FHold = *FTemp / "hold";
+    FHoldAfter = *FTemp / "hold-after";
+    FMirrored = *FTemp / "mirrored.log";
     fs::create_directories(FSource);
     fs::create_directories(FDestination);
     SettingValue(u"escrever", u"storage_Origem", FSource.u16string());
@@ -123,6 +136,7 @@ class HotFolderTest : public QObject {
   }
   void cleanup() {
     fs::remove(FHold);
+    fs::remove(FHoldAfter);
     PumpUntil([] { return !MirrorRunning; });
     FForm.reset();
     FrmTarnvel = nullptr;
@@ -247,24 +261,30 @@ class HotFolderTest : public QObject {
     QVERIFY(FForm->isVisible());
   }
 
-  // A report during a mirror started by "Sincronizar" is refused and not kept.
-  void AReportDuringAMirrorIsRefused() {
+  // Files that land during a mirror started by "Sincronizar" are reported and
+  // refused meanwhile; they arrive through one further run after it, with no
+  // other change, never through one run per report.
+  void FilesDroppedDuringASyncArriveAfterIt() {
     ShowWindow();
-    WriteFile(FHold, "");
+    WriteFile(FHoldAfter, "");
     bool checked = false;
-    QTimer::singleShot(0, [&] {
-      // Runs nested inside the mirror's wait loop.
+    QTimer drop;
+    QObject::connect(&drop, &QTimer::timeout, [&] {
+      // Runs nested inside the mirror's wait loop, once its copy is done.
+      if (!fs::exists(FMirrored)) return;
+      drop.stop();
       QVERIFY(MirrorRunning);
-      Drop(FSource, "durante.mxf", "d");
-      QVERIFY(PumpUntil([&] { return SourceItems().contains("durante.mxf"); }));
+      for (const char* name : {"durante1.mxf", "durante2.mxf", "durante3.mxf"}) Drop(FSource, name, name);
+      QVERIFY(PumpUntil([&] { return SourceItems().contains("durante3.mxf"); }));
       QCOMPARE(Runs(), 1);
-      fs::remove(FHold);
+      fs::remove(FHoldAfter);
       checked = true;
     });
+    drop.start(20);
     QTest::mouseClick(FForm->BtCopiar, Qt::LeftButton);
     QVERIFY(checked);
-    QVERIFY(!MirrorRunning);
-    QCOMPARE(Settled(), 1);
+    for (const char* name : {"durante1.mxf", "durante2.mxf", "durante3.mxf"}) QVERIFY(Mirrored(name));
+    QCOMPARE(Settled(), 2);
     QCOMPARE(ShownBoxes.size(), size_t(0));
   }
 
@@ -301,6 +321,149 @@ class HotFolderTest : public QObject {
     Settled();
     QCOMPARE(ShownBoxes.size(), size_t(2));
     QVERIFY2(ShownBoxes[1].Text.contains(N(FDestination / "clip2.mxf")), qPrintable(ShownBoxes[1].Text));
+  }
+
+  // A clip written in pieces, with pauses of up to a second, is never seen in
+  // the destination under its name with part of its bytes; it arrives whole
+  // once its writer has closed it.
+  void AClipIsPutInPlaceOnlyWhole() {
+    ShowWindow();
+    const fs::path clip = FSource / "gravando.mxf", copy = FDestination / "gravando.mxf";
+    const int pausesMs[] = {0, 50, 1000, 200, 600, 20, 1000, 300};
+    const std::string piece(4 << 20, 'p');
+    const std::uintmax_t whole = piece.size() * std::size(pausesMs);
+    std::atomic<bool> closed{false}, stop{false};
+    std::atomic<int> partial{0}, polls{0};
+    Clock::time_point closedAt;
+    std::thread poller([&] {
+      while (!stop) {
+        struct stat st;
+        if (::stat(copy.c_str(), &st) == 0 && std::uintmax_t(st.st_size) < whole) ++partial;
+        ++polls;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    });
+    std::thread writer([&] {
+      const int fd = ::open(clip.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      for (int pause : pausesMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        for (size_t done = 0; fd >= 0 && done < piece.size();) {
+          const ssize_t put = ::write(fd, piece.data() + done, piece.size() - done);
+          if (put <= 0) break;
+          done += size_t(put);
+        }
+      }
+      ::close(fd);
+      closedAt = Clock::now();
+      closed = true;
+    });
+    const bool whole_arrived = PumpUntil([&] {
+      std::error_code ec;
+      return closed && fs::file_size(copy, ec) == whole;
+    }, 60000);
+    const double afterClose = std::chrono::duration<double, std::milli>(Clock::now() - closedAt).count();
+    stop = true;
+    writer.join();
+    poller.join();
+    QVERIFY(whole_arrived);
+    qInfo("complete in the destination %.0f ms after the writer's close; %d polls", afterClose, polls.load());
+    QCOMPARE(partial.load(), 0);
+    QVERIFY(ReadFile(copy) == ReadFile(clip));
+    Settled();
+  }
+
+  // Copying many small files into the source costs a handful of runs, and
+  // every file arrives.
+  void ABurstOfFilesCostsAFewRuns() {
+    ShowWindow();
+    const int files = 2000;
+    for (int i = 0; i < files; ++i) WriteFile(FSource / ("lote" + std::to_string(i) + ".xml"), std::to_string(i));
+    QVERIFY(PumpUntil([&] {
+      int n = 0;
+      for (const auto& e : fs::directory_iterator(FDestination)) n += e.is_regular_file();
+      return n == files;
+    }, 240000));
+    const int runs = Settled();
+    qInfo("mirror runs for a burst of %d files: %d", files, runs);
+    QVERIFY(runs >= 1);
+    QVERIFY(runs <= 20);
+    QCOMPARE(ReadFile(FDestination / "lote1999.xml"), std::string("1999"));
+  }
+
+  // Changes the platform lost (its queue overflowed while the worker waited
+  // for a mirror) cause one run, which brings what nobody reported.
+  void LostChangesCauseOneRun() {
+    ShowWindow();
+    WriteFile(FHoldAfter, "");
+    int queued = 16384;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queued;
+    // Runs nested in the first run's wait loop, while its report holds the
+    // worker: files that come and go fill the queue (a creation, a write, a
+    // close and a removal each; reports that start no run), then the one that
+    // stays is lost.
+    QTimer flood;
+    QObject::connect(&flood, &QTimer::timeout, [&] {
+      if (!fs::exists(FMirrored)) return;  // the first run has not mirrored yet
+      flood.stop();
+      for (int i = 0; i < queued / 3 + 100; ++i) {
+        const fs::path passing = FSource / ("passagem" + std::to_string(i) + ".tmp");
+        WriteFile(passing, "x");
+        fs::remove(passing);
+      }
+      WriteFile(FSource / "perdido.mxf", "lost");
+      fs::remove(FHoldAfter);
+    });
+    flood.start(20);
+    Drop(FSource, "primeiro.mxf", "1");
+    QVERIFY(Mirrored("perdido.mxf"));
+    QCOMPARE(Settled(), 2);
+  }
+
+  // A remembered source that is gone: the tree shows a stand-in, which the
+  // hot folder never watches; the box keeps its state, and the first source
+  // the user picks is watched.
+  void AMissingStoredSourceIsNotWatched() {
+    SettingValue(u"escrever", u"storage_Origem", (*FTemp / "sumiu").u16string());
+    SettingValue(u"escrever", u"AutoCheck", u"-1");
+    ShowWindow();
+    QVERIFY(FForm->CHKHotFolderOrigem->isChecked());
+    QVERIFY(!FForm->FolderMon() || !FForm->FolderMon()->IsActive());
+    QCOMPARE(ShownBoxes.size(), size_t(0));
+    QCOMPARE(Stored(u"AutoCheck"), QString("-1"));
+    FForm->DirectoryListOrigem->SetDirectory(N(FSource));
+    QVERIFY(FForm->FolderMon() && FForm->FolderMon()->IsActive());
+    QCOMPARE(QString::fromStdU16String(FForm->FolderMon()->Folder()), N(FSource));
+    Drop(FSource, "depois.mxf", "d");
+    QVERIFY(Mirrored("depois.mxf"));
+    QCOMPARE(ShownBoxes.size(), size_t(0));
+  }
+
+  // Folders that overlap: the hot folder's refused runs tell the user once per
+  // pair of folders, not once per report.
+  void OverlappingFoldersAreToldOncePerPair() {
+    const fs::path inside = FSource / "copia", other = FSource / "outra";
+    fs::create_directories(inside);
+    fs::create_directories(other);
+    SettingValue(u"escrever", u"storage_Destino", inside.u16string());
+    ShowWindow();
+    struct Step {
+      const fs::path* destination;
+      int reports;
+      size_t notices;  // shown so far
+    } steps[] = {{&inside, 10, 1}, {&other, 3, 2}};
+    int dropped = 0;
+    for (const Step& step : steps) {
+      FForm->DirectoryListBoxdestino->SetDirectory(N(*step.destination));
+      for (int i = 0; i < step.reports; ++i) {
+        const std::string name = "f" + std::to_string(dropped++) + ".mxf";
+        Drop(FSource, name, "x");
+        QVERIFY(PumpUntil([&] { return SourceItems().contains(QString::fromStdString(name)); }));
+      }
+      QCOMPARE(ShownBoxes.size(), step.notices);
+    }
+    QVERIFY(ShownBoxes[0].Text.contains(N(inside)));
+    QVERIFY(ShownBoxes[1].Text.contains(N(other)));
+    QCOMPARE(Runs(), 0);
   }
 };
 
