@@ -16,6 +16,14 @@ namespace mirror {
 
 enum class Kind { File, Folder, Link, Other };
 
+// How a file system keeps the modification times it is given.
+enum class TimeKeeping {
+  Exact,            // as given (ext4, XFS, Btrfs, tmpfs, NTFS)
+  TenMilliseconds,  // cut down to 10 ms steps (exFAT)
+  TwoSeconds,       // 2 s steps, cut down or rounded by the driver (FAT)
+  Unknown,          // each stored time tells: one without a fraction of a second may have lost it
+};
+
 // Tells folders apart even when reached through different links.
 struct Identity {
   std::uint64_t device = 0;
@@ -59,6 +67,8 @@ class Folder {
   ~Folder();
 
   Identity Id() const;
+  // How the file system that holds this folder keeps modification times.
+  TimeKeeping Times() const;
   // This folder's identity, then those of the folders above it up to the root.
   std::vector<Identity> PathIds() const;
   // followLinks: entries reached through a link describe the link's target;

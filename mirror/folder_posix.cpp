@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -108,6 +109,32 @@ Identity Folder::Id() const {
   struct stat st;
   if (::fstat(fd_, &st) != 0) Fail("fstat");
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+TimeKeeping Folder::Times() const {
+  struct statfs st;
+  if (::fstatfs(fd_, &st) != 0) Fail("fstatfs");
+  switch (static_cast<unsigned long>(st.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // XFS
+    case 0x9123683E:  // Btrfs
+    case 0x01021994:  // tmpfs
+    case 0x858458F6:  // ramfs
+    case 0x794C7630:  // overlayfs
+    case 0xF2F52010:  // F2FS
+    case 0x2FC12FC1:  // ZFS
+    case 0x7366746E:  // NTFS (ntfs3)
+    case 0x5346544E:  // NTFS (read-write ntfs)
+      return TimeKeeping::Exact;
+    case 0x2011BAB0:  // exFAT
+      return TimeKeeping::TenMilliseconds;
+    case 0x4D44:  // FAT (msdos, vfat)
+      return TimeKeeping::TwoSeconds;
+    default:
+      // FUSE drivers (exFAT's keeps whole seconds, NTFS's keeps 100 ns, and
+      // both call themselves "fuseblk"), network shares and the rest.
+      return TimeKeeping::Unknown;
+  }
 }
 
 std::vector<Identity> Folder::PathIds() const {

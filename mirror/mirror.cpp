@@ -108,16 +108,39 @@ bool Mirror::OnSourcePath(const Identity& folder) const {
   return std::find(sourcePath_.begin(), sourcePath_.end(), folder) != sourcePath_.end();
 }
 
-bool Mirror::SameTimes(std::int64_t destination, std::int64_t source) const {
-  const std::int64_t difference = destination > source ? destination - source : source - destination;
-  if (options_.fatTimes) return difference <= 2'000'000'000;
-  if (difference == 0) return true;
-  // exFAT keeps times in 10 ms steps, and some of its drivers in whole
-  // seconds: a copy there holds the source's time cut down to the step.
-  for (const std::int64_t step : {std::int64_t{10'000'000}, std::int64_t{1'000'000'000}}) {
-    if (destination == source - ((source % step) + step) % step) return true;
+bool SameTimes(std::int64_t destination, std::int64_t source, TimeKeeping keeping, bool fatTimes) {
+  if (destination == source) return true;
+  constexpr std::int64_t kSecond = 1'000'000'000, kTenMilliseconds = 10'000'000;
+  const auto cut = [source](std::int64_t step) { return source - ((source % step) + step) % step; };
+  switch (keeping) {
+    case TimeKeeping::Exact:
+      // An edit a moment later is a different time, whatever /FFT says.
+      return false;
+    case TimeKeeping::TenMilliseconds:
+      return destination == cut(kTenMilliseconds);
+    case TimeKeeping::TwoSeconds:
+      if (fatTimes) return (destination > source ? destination - source : source - destination) <= 2 * kSecond;
+      return destination == cut(2 * kSecond);
+    case TimeKeeping::Unknown:
+      // A stored fraction of a second shows how finely the file system keeps
+      // times; none at all, that it may keep whole seconds only.
+      if (destination % kTenMilliseconds != 0) return false;
+      return destination == cut(destination % kSecond != 0 ? kTenMilliseconds : kSecond);
   }
   return false;
+}
+
+TimeKeeping Mirror::TimesOn(const Folder& folder, std::uint64_t device) {
+  auto it = timeKeeping_.find(device);
+  if (it == timeKeeping_.end()) {
+    TimeKeeping keeping = TimeKeeping::Exact;  // a file system that cannot be asked: never skip an edit
+    try {
+      keeping = folder.Times();
+    } catch (const std::system_error&) {
+    }
+    it = timeKeeping_.emplace(device, keeping).first;
+  }
+  return it->second;
 }
 
 bool Mirror::Kept(const Entry& entry) const {
@@ -193,7 +216,7 @@ void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry*
   ++summary_.files.total;
   summary_.bytes.total += file.size;
   if (existing != nullptr && existing->kind == Kind::File && existing->size == file.size &&
-      SameTimes(existing->mtimeNs, file.mtimeNs)) {
+      SameTimes(existing->mtimeNs, file.mtimeNs, TimesOn(destination, existing->id.device), options_.fatTimes)) {
     ++summary_.files.skipped;
     summary_.bytes.skipped += file.size;
     return;
