@@ -80,11 +80,14 @@ class Folder {
 
   // Copies file `name` of `from` here: written to `temp`, given the source's
   // modification time, then renamed to `name`, replacing what is there.
-  // resume: continue from what `temp` already holds. Returns the bytes copied.
+  // resume: continue from what `temp` already holds, for a file big enough to
+  // be worth it. A file that does not replace one (`replaces` false) and is
+  // not resumable is written without a name where the file system allows,
+  // and linked as `name` when complete. Returns the bytes copied.
   // A source whose size or time changed meanwhile, or that gave fewer bytes
   // than its size, is not put in place: throws SourceChanged().
-  std::int64_t CopyIn(const Folder& from, const std::string& name, const std::string& temp,
-                      bool resume) const;
+  std::int64_t CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool resume,
+                      bool replaces) const;
   // Removes a file or a link (never what it points to).
   void RemoveFile(const std::string& name) const;
   // Removes an empty folder; a folder that is not empty throws ENOTEMPTY.

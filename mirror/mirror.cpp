@@ -154,15 +154,18 @@ void Mirror::Report(const std::string& what, const std::string& path, const std:
 
 void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const std::string& path) {
   std::vector<Entry> sourceEntries, destinationEntries;
+  // Both at once: the walks of the two trees overlap.
+  std::future<std::vector<Entry>> listed = lister_.Start([&destination] { return destination.List(false); });
   try {
     sourceEntries = source.List(true);
   } catch (const std::system_error& e) {
+    listed.wait();
     Report("Scanning Source Directory", path, e.code());
     ++summary_.folders.failed;
     return;
   }
   try {
-    destinationEntries = destination.List(false);
+    destinationEntries = listed.get();
   } catch (const std::system_error& e) {
     Report("Scanning Destination Directory", path, e.code());
     ++summary_.folders.failed;
@@ -180,7 +183,8 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
   // destination is an extra.
   std::unordered_set<std::string_view> wanted;
   wanted.reserve(sourceEntries.size());
-  std::vector<const Entry*> folders, copies;
+  std::vector<const Entry*> folders;
+  std::vector<Copy> copies;
   for (const Entry& e : sourceEntries) {
     if (e.error) {
       Report("Accessing Source File", Join(path, e.name), e.error);
@@ -211,7 +215,7 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
 }
 
 void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry* existing,
-                      const std::string& path, std::vector<const Entry*>& copies) {
+                      const std::string& path, std::vector<Copy>& copies) {
   const std::string target = Join(path, file.name);
   ++summary_.files.total;
   summary_.bytes.total += file.size;
@@ -243,10 +247,11 @@ void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry*
       return;
     }
   }
-  copies.push_back(&file);
+  // A folder or a link in the way was removed above.
+  copies.push_back({&file, existing != nullptr && existing->kind == Kind::File});
 }
 
-void Mirror::CopyAll(const Folder& source, const Folder& destination, const std::vector<const Entry*>& files,
+void Mirror::CopyAll(const Folder& source, const Folder& destination, const std::vector<Copy>& files,
                      const std::string& path) {
   // Small files cost a few system calls each, mostly waiting on the file
   // system: several at a time keep it busy.
@@ -254,11 +259,11 @@ void Mirror::CopyAll(const Folder& source, const Folder& destination, const std:
   std::mutex lock;
   auto work = [&] {
     for (size_t i; (i = next++) < files.size();) {
-      const Entry& file = *files[i];
+      const Entry& file = *files[i].file;
       const std::string temp = TemporaryName(file.name, file.size, file.mtimeNs);
       for (int attempt = 0;; ++attempt) {
         try {
-          const std::int64_t copied = destination.CopyIn(source, file.name, temp, options_.restartable);
+          const std::int64_t copied = destination.CopyIn(source, file.name, temp, options_.restartable, files[i].replaces);
           std::lock_guard<std::mutex> guard(lock);
           summary_.bytes.copied += copied;
           ++summary_.files.copied;

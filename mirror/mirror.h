@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mirror/folder.h"
+#include "mirror/helper_thread.h"
 #include "mirror/options.h"
 
 namespace mirror {
@@ -53,12 +54,16 @@ class Mirror {
   Summary Run();
 
  private:
+  struct Copy {
+    const Entry* file;
+    bool replaces;  // something of that name is in the destination
+  };
   void MirrorFolder(const Folder& source, const Folder& destination, const std::string& path);
   // Decides whether `file` needs copying (clearing an entry of the other kind
   // in the way) and adds it to `copies`.
   void CopyFile(const Folder& destination, const Entry& file, const Entry* existing, const std::string& path,
-                std::vector<const Entry*>& copies);
-  void CopyAll(const Folder& source, const Folder& destination, const std::vector<const Entry*>& files,
+                std::vector<Copy>& copies);
+  void CopyAll(const Folder& source, const Folder& destination, const std::vector<Copy>& files,
                const std::string& path);
   void MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder,
                        const Entry* existing, const std::string& path);
@@ -80,6 +85,7 @@ class Mirror {
   std::vector<Identity> sourcePath_;  // the source and the folders above it: never removed or written into
   std::vector<Identity> ancestors_;  // source folders being walked: the link cycle guard
   std::unordered_map<std::uint64_t, TimeKeeping> timeKeeping_;  // by device
+  HelperThread lister_;  // lists each destination folder while its source folder is listed
 };
 
 void PrintSummary(std::ostream& out, const Options& options, const Summary& summary);
