@@ -86,7 +86,7 @@ bool CopyData(int in, int out, off_t& offset, off_t size) {
 
 // Under /Z, files from this size on are copied under a temporary name that a
 // stopped copy leaves behind to resume from; smaller ones are quick to copy again.
-constexpr off_t kResumableSize = off_t{16} << 20;
+constexpr off_t kResumableSize = off_t{64} << 20;
 
 // Whether an anonymous file can be given a name: through /proc, which a
 // container may lack.
