@@ -3,12 +3,14 @@
 # median of at least 5 runs with warm caches, printed as a ratio to rsync.
 # Needs: hyperfine rsync python3 coreutils, and a built robocopy.
 #   bench/mirror_vs_rsync.sh [path/to/robocopy] [work folder]
+# FOLDERS=40 makes a tree of 20,000 files instead of 100,000 (500 per folder).
 # The work folder needs about 5 GiB free and is removed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 tool=$(realpath "${1:-$root/build/native/program/robocopy}")
 work=${2:-${TMPDIR:-/tmp}/tarnvel-mirror-bench}
 runs=${RUNS:-5}
+folders=${FOLDERS:-200}
 [ -x "$tool" ] || { echo "no robocopy at $tool (build it first)"; exit 1; }
 rm -rf "$work"; mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
@@ -24,18 +26,18 @@ rsync_args=(-r --times --delete --modify-window=2 "--exclude=[\$][rR][eE][cC][yY
 ours() { printf '%q ' "$tool" "$1/" "$2/" "${tail_args[@]}"; printf '; [ $? -lt 8 ]'; }
 theirs() { printf '%q ' rsync "${rsync_args[@]}" "$1/" "$2/"; }
 
-echo "generating 100,000 files of 0-2 KiB in 200 folders"
-python3 - <<'PY'
-import os, random
+echo "generating $((folders * 500)) files of 0-2 KiB in $folders folders"
+python3 - "$folders" <<'PY'
+import os, random, sys
 random.seed(1)
-for d in range(200):
+for d in range(int(sys.argv[1])):
     folder = f"small/folder{d:03}"
     os.makedirs(folder)
     for f in range(500):
         with open(f"{folder}/file{f:03}.dat", "wb") as out:
             out.write(os.urandom(random.randint(0, 2048)))
 PY
-find small -type f | shuf -n 1000 --random-source=<(yes) > touched.list
+find small -type f | shuf -n $((folders * 5)) --random-source=<(yes) > touched.list
 
 bench() {  # name, then hyperfine arguments
   local name=$1; shift
@@ -54,7 +56,7 @@ bench large --prepare 'rm -rf ours theirs copy; mkdir copy' "$(ours big ours)" "
 python3 - "$tool" <<'PY'
 import json, sys
 print(f"mirror tool {sys.argv[1]} against rsync; medians in seconds")
-for name, what in [("fresh", "fresh mirror, 100,000 small files"), ("noop", "no-op re-mirror"),
+for name, what in [("fresh", "fresh mirror, small files"), ("noop", "no-op re-mirror"),
                    ("touched", "after touching 1% of the files"), ("large", "one 2 GiB file")]:
     results = json.load(open(f"{name}.json"))["results"]
     ours, rsync = results[0]["median"], results[1]["median"]

@@ -16,6 +16,14 @@ namespace mirror {
 
 enum class Kind { File, Folder, Link, Other };
 
+// How a file system keeps the modification times it is given.
+enum class TimeKeeping {
+  Exact,            // as given (ext4, XFS, Btrfs, tmpfs, NTFS)
+  TenMilliseconds,  // cut down to 10 ms steps (exFAT)
+  TwoSeconds,       // 2 s steps, cut down or rounded by the driver (FAT)
+  Unknown,          // each stored time tells: one without a fraction of a second may have lost it
+};
+
 // Tells folders apart even when reached through different links.
 struct Identity {
   std::uint64_t device = 0;
@@ -59,6 +67,8 @@ class Folder {
   ~Folder();
 
   Identity Id() const;
+  // How the file system that holds this folder keeps modification times.
+  TimeKeeping Times() const;
   // This folder's identity, then those of the folders above it up to the root.
   std::vector<Identity> PathIds() const;
   // followLinks: entries reached through a link describe the link's target;
@@ -70,11 +80,14 @@ class Folder {
 
   // Copies file `name` of `from` here: written to `temp`, given the source's
   // modification time, then renamed to `name`, replacing what is there.
-  // resume: continue from what `temp` already holds. Returns the bytes copied.
+  // resume: continue from what `temp` already holds, for a file big enough to
+  // be worth it. A file that does not replace one (`replaces` false) and is
+  // not resumable is written without a name where the file system allows,
+  // and linked as `name` when complete. Returns the bytes copied.
   // A source whose size or time changed meanwhile, or that gave fewer bytes
   // than its size, is not put in place: throws SourceChanged().
-  std::int64_t CopyIn(const Folder& from, const std::string& name, const std::string& temp,
-                      bool resume) const;
+  std::int64_t CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool resume,
+                      bool replaces) const;
   // Whether file `name` is open for writing by any process, as far as the
   // system can tell; false where it cannot (a file of another owner, a
   // network share), where the check after the copy is the guard.

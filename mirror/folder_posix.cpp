@@ -3,11 +3,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <string>
 #include <utility>
 
 namespace mirror {
@@ -82,6 +84,29 @@ bool CopyData(int in, int out, off_t& offset, off_t size) {
   return true;
 }
 
+// Under /Z, files from this size on are copied under a temporary name that a
+// stopped copy leaves behind to resume from; smaller ones are quick to copy again.
+constexpr off_t kResumableSize = off_t{64} << 20;
+
+// Whether an anonymous file can be given a name: through /proc, which a
+// container may lack.
+bool CanLinkByDescriptor() {
+  static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+  return can;
+}
+
+// Gives the anonymous file `fd` the name `name` in folder `folder`. A file of
+// that name that appeared meanwhile is replaced, through `temp`, as a rename
+// would replace it.
+bool LinkInPlace(int fd, int folder, const std::string& name, const std::string& temp) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  if (errno != EEXIST) return false;
+  if (::unlinkat(folder, temp.c_str(), 0) != 0 && errno != ENOENT) return false;
+  return ::linkat(AT_FDCWD, self.c_str(), folder, temp.c_str(), AT_SYMLINK_FOLLOW) == 0 &&
+         ::renameat(folder, temp.c_str(), folder, name.c_str()) == 0;
+}
+
 }  // namespace
 
 Folder Folder::Open(const std::string& path) {
@@ -108,6 +133,32 @@ Identity Folder::Id() const {
   struct stat st;
   if (::fstat(fd_, &st) != 0) Fail("fstat");
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+TimeKeeping Folder::Times() const {
+  struct statfs st;
+  if (::fstatfs(fd_, &st) != 0) Fail("fstatfs");
+  switch (static_cast<unsigned long>(st.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // XFS
+    case 0x9123683E:  // Btrfs
+    case 0x01021994:  // tmpfs
+    case 0x858458F6:  // ramfs
+    case 0x794C7630:  // overlayfs
+    case 0xF2F52010:  // F2FS
+    case 0x2FC12FC1:  // ZFS
+    case 0x7366746E:  // NTFS (ntfs3)
+    case 0x5346544E:  // NTFS (read-write ntfs)
+      return TimeKeeping::Exact;
+    case 0x2011BAB0:  // exFAT
+      return TimeKeeping::TenMilliseconds;
+    case 0x4D44:  // FAT (msdos, vfat)
+      return TimeKeeping::TwoSeconds;
+    default:
+      // FUSE drivers (exFAT's keeps whole seconds, NTFS's keeps 100 ns, and
+      // both call themselves "fuseblk"), network shares and the rest.
+      return TimeKeeping::Unknown;
+  }
 }
 
 std::vector<Identity> Folder::PathIds() const {
@@ -177,8 +228,8 @@ void Folder::MakeChild(const std::string& name, std::uint32_t permissions) const
   if (::mkdirat(fd_, name.c_str(), (permissions & 0777) | S_IRWXU) != 0) Fail("mkdir");
 }
 
-std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp,
-                            bool resume) const {
+std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool resume,
+                            bool replaces) const {
   Fd in(::openat(from.fd_, name.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) Fail("open source");
   struct stat st;
@@ -187,7 +238,8 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
 
   off_t offset = 0;
   int outFd = -1;
-  if (resume) {
+  const bool resumable = resume && st.st_size >= kResumableSize;
+  if (resumable) {
     int fd = ::openat(fd_, temp.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat have;
     if (fd >= 0 && ::fstat(fd, &have) == 0 && S_ISREG(have.st_mode) && have.st_size <= st.st_size) {
@@ -196,7 +248,13 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
     } else if (fd >= 0) {
       ::close(fd);
     }
+  } else if (!replaces && CanLinkByDescriptor()) {
+    // A file without a name until it is complete: no temporary to create and
+    // no rename. File systems without it (FUSE, FAT) refuse, and get the
+    // temporary below.
+    outFd = ::openat(fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
   }
+  const bool anonymous = !resumable && outFd >= 0;
   if (outFd < 0) {
     outFd = ::openat(fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (outFd < 0 && errno == EEXIST) {
@@ -219,6 +277,10 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
              after.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
     // Still being written: a prefix must never pass for the file.
     error = SourceChanged();
+  } else if (anonymous) {
+    if (::futimens(out.get(), times) != 0 || !LinkInPlace(out.get(), fd_, name, temp) || ::close(out.release()) != 0) {
+      error = std::error_code(errno, std::system_category());
+    }
   } else if (::close(out.release()) != 0 ||
              // After the close: some file systems (exFAT through FUSE) stamp
              // the time of the last write when the data reaches them there.

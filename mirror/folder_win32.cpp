@@ -62,6 +62,19 @@ Folder::~Folder() = default;
 
 Identity Folder::Id() const { return IdentityOf(path_); }
 
+TimeKeeping Folder::Times() const {
+  wchar_t volume[MAX_PATH + 1], system[MAX_PATH + 1];
+  if (!GetVolumePathNameW(path_.c_str(), volume, MAX_PATH + 1) ||
+      !GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1)) {
+    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "volume");
+  }
+  const std::wstring name = system;
+  if (name == L"NTFS" || name == L"ReFS") return TimeKeeping::Exact;
+  if (name == L"exFAT") return TimeKeeping::TenMilliseconds;
+  if (name == L"FAT" || name == L"FAT32") return TimeKeeping::TwoSeconds;
+  return TimeKeeping::Unknown;
+}
+
 std::vector<Identity> Folder::PathIds() const {
   std::error_code error;
   fs::path folder = fs::canonical(path_, error);
@@ -125,8 +138,9 @@ void Folder::MakeChild(const std::string& name, std::uint32_t /*permissions*/) c
   Check(error, "mkdir");
 }
 
+// The stand-in always writes a temporary and renames it.
 std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp,
-                            bool /*resume*/) const {
+                            bool /*resume*/, bool /*replaces*/) const {
   const fs::path source = from.path_ / FromUtf8(name);
   const fs::path partial = path_ / FromUtf8(temp);
   std::error_code error;

@@ -108,16 +108,39 @@ bool Mirror::OnSourcePath(const Identity& folder) const {
   return std::find(sourcePath_.begin(), sourcePath_.end(), folder) != sourcePath_.end();
 }
 
-bool Mirror::SameTimes(std::int64_t destination, std::int64_t source) const {
-  const std::int64_t difference = destination > source ? destination - source : source - destination;
-  if (options_.fatTimes) return difference <= 2'000'000'000;
-  if (difference == 0) return true;
-  // exFAT keeps times in 10 ms steps, and some of its drivers in whole
-  // seconds: a copy there holds the source's time cut down to the step.
-  for (const std::int64_t step : {std::int64_t{10'000'000}, std::int64_t{1'000'000'000}}) {
-    if (destination == source - ((source % step) + step) % step) return true;
+bool SameTimes(std::int64_t destination, std::int64_t source, TimeKeeping keeping, bool fatTimes) {
+  if (destination == source) return true;
+  constexpr std::int64_t kSecond = 1'000'000'000, kTenMilliseconds = 10'000'000;
+  const auto cut = [source](std::int64_t step) { return source - ((source % step) + step) % step; };
+  switch (keeping) {
+    case TimeKeeping::Exact:
+      // An edit a moment later is a different time, whatever /FFT says.
+      return false;
+    case TimeKeeping::TenMilliseconds:
+      return destination == cut(kTenMilliseconds);
+    case TimeKeeping::TwoSeconds:
+      if (fatTimes) return (destination > source ? destination - source : source - destination) <= 2 * kSecond;
+      return destination == cut(2 * kSecond);
+    case TimeKeeping::Unknown:
+      // A stored fraction of a second shows how finely the file system keeps
+      // times; none at all, that it may keep whole seconds only.
+      if (destination % kTenMilliseconds != 0) return false;
+      return destination == cut(destination % kSecond != 0 ? kTenMilliseconds : kSecond);
   }
   return false;
+}
+
+TimeKeeping Mirror::TimesOn(const Folder& folder, std::uint64_t device) {
+  auto it = timeKeeping_.find(device);
+  if (it == timeKeeping_.end()) {
+    TimeKeeping keeping = TimeKeeping::Exact;  // a file system that cannot be asked: never skip an edit
+    try {
+      keeping = folder.Times();
+    } catch (const std::system_error&) {
+    }
+    it = timeKeeping_.emplace(device, keeping).first;
+  }
+  return it->second;
 }
 
 bool Mirror::Kept(const Entry& entry) const {
@@ -131,15 +154,18 @@ void Mirror::Report(const std::string& what, const std::string& path, const std:
 
 void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const std::string& path) {
   std::vector<Entry> sourceEntries, destinationEntries;
+  // Both at once: the walks of the two trees overlap.
+  std::future<std::vector<Entry>> listed = lister_.Start([&destination] { return destination.List(false); });
   try {
     sourceEntries = source.List(true);
   } catch (const std::system_error& e) {
+    listed.wait();
     Report("Scanning Source Directory", path, e.code());
     ++summary_.folders.failed;
     return;
   }
   try {
-    destinationEntries = destination.List(false);
+    destinationEntries = listed.get();
   } catch (const std::system_error& e) {
     Report("Scanning Destination Directory", path, e.code());
     ++summary_.folders.failed;
@@ -157,7 +183,8 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
   // destination is an extra.
   std::unordered_set<std::string_view> wanted;
   wanted.reserve(sourceEntries.size());
-  std::vector<const Entry*> folders, copies;
+  std::vector<const Entry*> folders;
+  std::vector<Copy> copies;
   for (const Entry& e : sourceEntries) {
     if (e.error) {
       Report("Accessing Source File", Join(path, e.name), e.error);
@@ -188,12 +215,12 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
 }
 
 void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry* existing,
-                      const std::string& path, std::vector<const Entry*>& copies) {
+                      const std::string& path, std::vector<Copy>& copies) {
   const std::string target = Join(path, file.name);
   ++summary_.files.total;
   summary_.bytes.total += file.size;
   if (existing != nullptr && existing->kind == Kind::File && existing->size == file.size &&
-      SameTimes(existing->mtimeNs, file.mtimeNs)) {
+      SameTimes(existing->mtimeNs, file.mtimeNs, TimesOn(destination, existing->id.device), options_.fatTimes)) {
     ++summary_.files.skipped;
     summary_.bytes.skipped += file.size;
     return;
@@ -220,10 +247,11 @@ void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry*
       return;
     }
   }
-  copies.push_back(&file);
+  // A folder or a link in the way was removed above.
+  copies.push_back({&file, existing != nullptr && existing->kind == Kind::File});
 }
 
-void Mirror::CopyAll(const Folder& source, const Folder& destination, const std::vector<const Entry*>& files,
+void Mirror::CopyAll(const Folder& source, const Folder& destination, const std::vector<Copy>& files,
                      const std::string& path) {
   // Small files cost a few system calls each, mostly waiting on the file
   // system: several at a time keep it busy.
@@ -231,7 +259,7 @@ void Mirror::CopyAll(const Folder& source, const Folder& destination, const std:
   std::mutex lock;
   auto work = [&] {
     for (size_t i; (i = next++) < files.size();) {
-      const Entry& file = *files[i];
+      const Entry& file = *files[i].file;
       if (source.OpenForWriting(file.name)) {
         // Still being written: this run leaves it, its writer's close asks for the next.
         std::lock_guard<std::mutex> guard(lock);
@@ -243,7 +271,7 @@ void Mirror::CopyAll(const Folder& source, const Folder& destination, const std:
       const std::string temp = TemporaryName(file.name, file.size, file.mtimeNs);
       for (int attempt = 0;; ++attempt) {
         try {
-          const std::int64_t copied = destination.CopyIn(source, file.name, temp, options_.restartable);
+          const std::int64_t copied = destination.CopyIn(source, file.name, temp, options_.restartable, files[i].replaces);
           std::lock_guard<std::mutex> guard(lock);
           summary_.bytes.copied += copied;
           ++summary_.files.copied;

@@ -6,9 +6,11 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "mirror/folder.h"
+#include "mirror/helper_thread.h"
 #include "mirror/options.h"
 
 namespace mirror {
@@ -36,6 +38,12 @@ class FatalError : public std::runtime_error {
 std::string TemporaryName(const std::string& name, std::int64_t size, std::int64_t mtimeNs);
 bool IsTemporaryName(const std::string& name);
 
+// Whether a destination file's modification time `destination` stands for the
+// source's `source`, on a file system that keeps times as `keeping`: equal, or
+// the source's cut down to the file system's step. fatTimes (/FFT): on FAT,
+// times within 2 seconds are equal, whichever way its driver rounds.
+bool SameTimes(std::int64_t destination, std::int64_t source, TimeKeeping keeping, bool fatTimes);
+
 class Mirror {
  public:
   // Errors go to `errors`, one line each, naming the path and the OS message:
@@ -46,12 +54,16 @@ class Mirror {
   Summary Run();
 
  private:
+  struct Copy {
+    const Entry* file;
+    bool replaces;  // something of that name is in the destination
+  };
   void MirrorFolder(const Folder& source, const Folder& destination, const std::string& path);
   // Decides whether `file` needs copying (clearing an entry of the other kind
   // in the way) and adds it to `copies`.
   void CopyFile(const Folder& destination, const Entry& file, const Entry* existing, const std::string& path,
-                std::vector<const Entry*>& copies);
-  void CopyAll(const Folder& source, const Folder& destination, const std::vector<const Entry*>& files,
+                std::vector<Copy>& copies);
+  void CopyAll(const Folder& source, const Folder& destination, const std::vector<Copy>& files,
                const std::string& path);
   void MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder,
                        const Entry* existing, const std::string& path);
@@ -60,7 +72,8 @@ class Mirror {
   // Returns false when something was kept or could not be removed.
   bool PurgeTree(const Folder& parent, const std::string& name, const std::string& path);
   bool Kept(const Entry& destinationEntry) const;
-  bool SameTimes(std::int64_t destination, std::int64_t source) const;
+  // How the file system of `device`, which holds `folder`, keeps times; asked once per device.
+  TimeKeeping TimesOn(const Folder& folder, std::uint64_t device);
   void Report(const std::string& what, const std::string& path, const std::error_code& error);
 
   const Options& options_;
@@ -71,6 +84,8 @@ class Mirror {
   Identity destinationRoot_;
   std::vector<Identity> sourcePath_;  // the source and the folders above it: never removed or written into
   std::vector<Identity> ancestors_;  // source folders being walked: the link cycle guard
+  std::unordered_map<std::uint64_t, TimeKeeping> timeKeeping_;  // by device
+  HelperThread lister_;  // lists each destination folder while its source folder is listed
 };
 
 void PrintSummary(std::ostream& out, const Options& options, const Summary& summary);

@@ -13,7 +13,7 @@ struct Options {
   bool subfolders = false;   // /E (and /MIR): walk subfolders, empty ones included
   bool purge = false;        // /PURGE (and /MIR): delete destination extras
   bool keepExtras = false;   // /XX: leave extras alone, which cancels the purge
-  bool fatTimes = false;     // /FFT: times within 2 seconds are equal
+  bool fatTimes = false;     // /FFT: on FAT, times within 2 seconds are equal
   bool restartable = false;  // /Z: resume an interrupted copy from its temporary file
   bool skipHidden = false;   // /XA:H
   int retries = 0;           // /R:n

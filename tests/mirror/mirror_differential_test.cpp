@@ -61,7 +61,8 @@ std::vector<std::string> OurArgs(const fs::path& src, const fs::path& dst, const
 std::vector<std::string> RsyncArgs(const fs::path& src, const fs::path& dst, const Options& o) {
   std::vector<std::string> args{"-r", "-L", "--times"};
   if (!o.preserve) args.push_back("--delete");
-  if (o.fatTimes) args.push_back("--modify-window=2");
+  // No window for /FFT: it spares FAT destinations only, and ours keep the
+  // times given (exFAT whole seconds, the generated times are whole seconds).
   for (const char* f : kExcludedFolders) args.push_back("--exclude=" + AnyCase(f) + "/");
   // Folders named like the file pattern are not excluded: /XF is for files only.
   args.push_back("--include=" + AnyCase("*.exe") + "/");
