@@ -207,7 +207,10 @@ class SyncTest : public QObject {
       if (seen.isEmpty() || seen.back() != gauge) seen << gauge;
       if (step > 0 && gauge != shows[step - 1]) return;
       if (step == std::size(sizes)) return Release();
-      WriteFile(FDestination / "clip.mp4", std::string(sizes[step++], 'd'));
+      // Put in place whole, as the copy program does: the trees are measured on
+      // another thread, which must never catch the file cut short mid-write.
+      WriteFile(*FTemp / "clip.part", std::string(sizes[step++], 'd'));
+      fs::rename(*FTemp / "clip.part", FDestination / "clip.mp4");
     });
     QCOMPARE(seen, (QList<int>{0, 12, 38, 50, 100}));
     QVERIFY(runningThroughout);
