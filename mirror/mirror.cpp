@@ -87,17 +87,25 @@ Summary Mirror::Run() {
     throw FatalError("ERROR : Accessing Source Directory " + options_.source + " : " + e.code().message());
   }
   ancestors_ = {sourcePath_.front()};
+  Writeback writeback(destination);
+  writeback_ = &writeback;
   MirrorFolder(source, destination, options_.destination);
+  const std::error_code flushedMeanwhile = writeback.Stop();
+  writeback_ = nullptr;
   // Once per run rather than per file: a card pulled or power lost right
   // after the run must not find a file of the right size and time whose
   // bytes never reached it, for no later run would copy it again.
   const Counts& f = summary_.files;
   const Counts& d = summary_.folders;
   if (f.copied + f.extras + d.copied + d.extras > 0) {
+    std::error_code error = flushedMeanwhile;
     try {
       destination.Flush();
     } catch (const std::system_error& e) {
-      Report("Flushing Destination Directory", options_.destination, e.code());
+      if (!error) error = e.code();
+    }
+    if (error) {
+      Report("Flushing Destination Directory", options_.destination, error);
       ++summary_.folders.failed;
     }
   }
@@ -272,6 +280,7 @@ void Mirror::CopyAll(const Folder& source, const Folder& destination, const std:
       for (int attempt = 0;; ++attempt) {
         try {
           const std::int64_t copied = destination.CopyIn(source, file.name, temp, options_.restartable, files[i].replaces);
+          writeback_->Wrote(copied);
           std::lock_guard<std::mutex> guard(lock);
           summary_.bytes.copied += copied;
           ++summary_.files.copied;

@@ -12,6 +12,7 @@
 #include "mirror/folder.h"
 #include "mirror/helper_thread.h"
 #include "mirror/options.h"
+#include "mirror/writeback.h"
 
 namespace mirror {
 
@@ -86,6 +87,7 @@ class Mirror {
   std::vector<Identity> ancestors_;  // source folders being walked: the link cycle guard
   std::unordered_map<std::uint64_t, TimeKeeping> timeKeeping_;  // by device
   HelperThread lister_;  // lists each destination folder while its source folder is listed
+  Writeback* writeback_ = nullptr;  // during Run
 };
 
 void PrintSummary(std::ostream& out, const Options& options, const Summary& summary);
