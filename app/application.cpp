@@ -30,9 +30,11 @@ TApplication::~TApplication() {
   // never deleted twice (its QPointer is already empty).
   for (auto it = FForms.rbegin(); it != FForms.rend(); ++it) delete it->data();
   FForms.clear();
+  // Before the toolkit goes: a worker in mid-report must not wake an event
+  // loop that is being destroyed.
+  SetWakeMainThread(nullptr);
   FQtApp.reset();
   if (FComInitialized) platform::ComUninitialize();
-  SetWakeMainThread(nullptr);
   if (Application == this) Application = nullptr;
 }
 

@@ -55,14 +55,14 @@ void Synchronize(const std::function<void()>& fn) {
   }
   auto& q = Queue();
   PendingCall call{&fn};
-  std::function<void()> wake;
   {
     std::lock_guard<std::mutex> guard(q.lock);
     q.calls.push_back(&call);
-    wake = q.wake;
+    // Under the lock: once SetWakeMainThread(nullptr) has returned, no wake
+    // is under way, so the application may end its event loop's objects.
+    if (q.wake) q.wake();
   }
   q.arrived.notify_one();
-  if (wake) wake();
   std::unique_lock<std::mutex> guard(q.lock);
   q.finished.wait(guard, [&] { return call.done; });
   if (call.error) std::rethrow_exception(call.error);

@@ -13,7 +13,9 @@ void Synchronize(const std::function<void()>& fn);
 bool CheckSynchronize(int timeoutMs = 0);
 
 // The application's hook, called on the worker after each queued routine so the
-// main thread's event loop comes round to CheckSynchronize.
+// main thread's event loop comes round to CheckSynchronize. It must not wait
+// for the main thread. After SetWakeMainThread(nullptr) returns, the old hook
+// is never called again.
 void SetWakeMainThread(std::function<void()> wake);
 
 // True on the main thread: the first thread that used the queue, called
