@@ -126,8 +126,8 @@ class TFolderMon {
   void SetMonitoredChanges(TChangeTypes value);
   bool MonitorSubFolders() const { return FMonitorSubFolders; }
   void SetMonitorSubFolders(bool value);
-  const TFolderChangeEvent& OnFolderChange() const { return FOnFOlderChange; }
-  void SetOnFolderChange(TFolderChangeEvent handler) { FOnFOlderChange = std::move(handler); }
+  const TFolderChangeEvent& OnFolderChange() const { return FOnFolderChange; }
+  void SetOnFolderChange(TFolderChangeEvent handler) { FOnFolderChange = std::move(handler); }
   const TFolderMonNotifyEvent& OnActivated() const { return FOnActivated; }
   void SetOnActivated(TFolderMonNotifyEvent handler) { FOnActivated = std::move(handler); }
   const TFolderMonNotifyEvent& OnDeactivated() const { return FOnDeactivated; }
@@ -145,7 +145,7 @@ class TFolderMon {
   std::shared_ptr<TFolderMonLink> FWorker;
   TChangeTypes FMonitoredChanges;
   bool FMonitorSubFolders = false;
-  TFolderChangeEvent FOnFOlderChange;
+  TFolderChangeEvent FOnFolderChange;
   TFolderMonNotifyEvent FOnDeactivated;
   TFolderMonNotifyEvent FOnActivated;
   TFolderMonNotifyEvent FOnChangesLost;
