@@ -133,8 +133,8 @@ int main(int argc, char** argv) {
   fs::create_directories(destination);
   fs::create_directories(work / "config");
   setenv("XDG_CONFIG_HOME", (work / "config").c_str(), 1);
-  SettingValue(u"escrever", u"storage_Origem", source.u16string());
-  SettingValue(u"escrever", u"storage_Destino", destination.u16string());
+  SettingValue(u"escrever", SourceValueName, source.u16string());
+  SettingValue(u"escrever", DestinationValueName, destination.u16string());
   // The tool's summaries are kept, to count runs and bytes.
   const fs::path tool = fs::path(platform::ExecutableFolder()) / "robocopy", log = work / "summaries.log";
   std::ofstream(tool) << "#!/bin/sh\nexec '" << TARNVEL_MIRROR_TOOL << "' \"$@\" >> '" << log.string() << "'\n";

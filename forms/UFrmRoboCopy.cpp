@@ -44,7 +44,7 @@ void TFrmRoboCopy::BtInterromperClick(QObject*) {
   // same and the run ends when the copy does.
   if (MirrorRunning) {
     MirrorStopRequested = true;
-    TerminateProcessesByName(u"robocopy.exe");
+    TerminateProcessesByName(MirrorProgramName);
   }
   close();
 }

@@ -195,7 +195,7 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
 
 void TFrmTarnvel::FormShow(QObject*) {
   AppFolder = platform::ExecutableFolder();
-  SourceRoot = SettingValue(u"ler", u"storage_Origem", FirstSource());
+  SourceRoot = SettingValue(u"ler", SourceValueName, FirstSource());
   // An empty stored text names no folder: start as if nothing were stored.
   if (SourceRoot.empty()) SourceRoot = FirstSource();
   if (SourceRoot == FirstSource()) CreateIfMissing(SourceRoot);
@@ -206,7 +206,7 @@ void TFrmTarnvel::FormShow(QObject*) {
   DirectoryListOrigem->SetDirectory(Q(FSourceIsFallback ? FallbackFolder() : SourceRoot));
   if (FSourceIsFallback) ShowMissing(LBLOrigem, QStringLiteral("Origem: "), SourceRoot);
 
-  DestinationRoot = SettingValue(u"ler", u"storage_Destino", FirstDestination());
+  DestinationRoot = SettingValue(u"ler", DestinationValueName, FirstDestination());
   if (DestinationRoot.empty() || !AdoptableDestination(DestinationRoot)) DestinationRoot = FirstDestination();
   // Only the first destination is created: a remembered one that is missing
   // would be made on whatever disk holds its parent.
@@ -215,7 +215,7 @@ void TFrmTarnvel::FormShow(QObject*) {
   DirectoryListBoxdestino->SetDirectory(Q(FDestinationIsFallback ? FallbackFolder() : DestinationRoot));
   if (FDestinationIsFallback) ShowMissing(LblDestino, QStringLiteral("Destino: "), DestinationRoot);
   // A first start, with nothing stored, watches the source.
-  CHKHotFolderOrigem->setChecked(SettingAsBoolean(SettingValue(u"ler", u"AutoCheck", u""), true));
+  CHKHotFolderOrigem->setChecked(SettingAsBoolean(SettingValue(u"ler", HotFolderValueName, u""), true));
 }
 
 void TFrmTarnvel::ShowMissing(QLabel* label, const QString& caption, const WideString& root) {
@@ -228,31 +228,30 @@ void TFrmTarnvel::DirectoryListOrigemChange(QObject*) {
   if (FSourceIsFallback && W(DirectoryListOrigem->Directory()) == FallbackFolder()) return;
   const bool wasFallback = FSourceIsFallback;
   FSourceIsFallback = false;
-  SettingValue(u"escrever", u"storage_Origem", W(DirectoryListOrigem->Directory()));
-  SourceRoot = SettingValue(u"ler", u"storage_Origem", MissingFolder);
+  SettingValue(u"escrever", SourceValueName, W(DirectoryListOrigem->Directory()));
+  SourceRoot = SettingValue(u"ler", SourceValueName, MissingFolder);
   LBLOrigem->setText(QStringLiteral("Origem: ") + Q(SourceRoot));
   FitLabel(LBLOrigem);
-  // The user's first pick after a start-up stand-in: the hot folder may watch now.
-  if (wasFallback && CHKHotFolderOrigem->isChecked()) CHKHotFolderOrigemClick(nullptr);
+  WatchChosenSource(wasFallback);
 }
 
 void TFrmTarnvel::DirectoryListBoxdestinoChange(QObject*) {
   if (FDestinationIsFallback && W(DirectoryListBoxdestino->Directory()) == FallbackFolder()) return;
   FDestinationIsFallback = false;
-  SettingValue(u"escrever", u"storage_Destino", W(DirectoryListBoxdestino->Directory()));
-  DestinationRoot = SettingValue(u"ler", u"storage_Destino", MissingFolder);
-  SourceRoot = SettingValue(u"ler", u"storage_Origem", MissingFolder);
+  SettingValue(u"escrever", DestinationValueName, W(DirectoryListBoxdestino->Directory()));
+  DestinationRoot = SettingValue(u"ler", DestinationValueName, MissingFolder);
+  SourceRoot = SettingValue(u"ler", SourceValueName, MissingFolder);
   LblDestino->setText(QStringLiteral("Destino: ") + Q(DestinationRoot));
   FitLabel(LblDestino);
 }
 
 void TFrmTarnvel::BtRaizOrigemClick(QObject*) {
-  PickRoot(SourceRoot, u"storage_Origem", u"storage_Origem", DirectoryListOrigem, FileListBoxOrigem);
+  PickRoot(SourceRoot, SourceValueName, SourceValueName, DirectoryListOrigem, FileListBoxOrigem);
 }
 
 void TFrmTarnvel::BtRaizDestinoClick(QObject*) {
   // Never assigns SourceRoot: only the destination tree's change handler reloads it.
-  PickRoot(DestinationRoot, u"Storage_destino", u"storage_Destino", DirectoryListBoxdestino, FileListBoxDestino);
+  PickRoot(DestinationRoot, DestinationPickedValueName, DestinationValueName, DirectoryListBoxdestino, FileListBoxDestino);
 }
 
 void TFrmTarnvel::PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName,
@@ -294,8 +293,12 @@ void TFrmTarnvel::PickRoot(WideString& root, const WideString& pickedName, const
   if (failure) std::rethrow_exception(failure);
   if (name.isEmpty()) return;
   root = SettingValue(u"ler", rootName, MissingFolder);
+  WatchChosenSource(sourceFallback);
+}
+
+void TFrmTarnvel::WatchChosenSource(bool wasFallback) {
   // The user's first pick after a start-up stand-in: the hot folder may watch now.
-  if (sourceFallback && CHKHotFolderOrigem->isChecked()) CHKHotFolderOrigemClick(nullptr);
+  if (wasFallback && CHKHotFolderOrigem->isChecked()) CHKHotFolderOrigemClick(nullptr);
 }
 
 void TFrmTarnvel::BtRefreshClick(QObject*) {
@@ -305,7 +308,7 @@ void TFrmTarnvel::BtRefreshClick(QObject*) {
 
 void TFrmTarnvel::CHKHotFolderOrigemClick(QObject*) {
   const bool ticked = CHKHotFolderOrigem->isChecked();
-  SettingValue(u"escrever", u"AutoCheck", ticked ? u"-1" : u"0");
+  SettingValue(u"escrever", HotFolderValueName, ticked ? u"-1" : u"0");
   if (!ticked) {
     // Destroying the monitor deactivates it; the next tick makes a new one.
     FFolderMon.reset();
@@ -399,7 +402,7 @@ void TFrmTarnvel::FormClose(QObject*) {
   // The runner, still pumping messages, sees its copy end and finishes the run.
   if (MirrorRunning) {
     MirrorStopRequested = true;
-    TerminateProcessesByName(u"robocopy.exe");
+    TerminateProcessesByName(MirrorProgramName);
   }
 }
 

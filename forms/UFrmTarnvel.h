@@ -95,6 +95,8 @@ class TFrmTarnvel : public TForm {
   void ShowReportedChange();
 
   // A "Raiz" button's work for one side: root is that side's global.
+  // After a pick of the source: starts the hot folder held back while the tree showed a stand-in.
+  void WatchChosenSource(bool wasFallback);
   void PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName, TDirectoryListBox* tree,
                 TFileListBox* files);
 };

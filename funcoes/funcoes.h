@@ -30,6 +30,15 @@ extern std::chrono::steady_clock::time_point MirrorStarted;
 // more run after it; the run that starts next covers it. Main thread only.
 extern bool MirrorPending;
 
+// The stored values' names, spelt as stores already hold them: the destination's
+// "Raiz" reads the folder it offers under its own spelling.
+inline const WideString SourceValueName = u"storage_Origem";
+inline const WideString DestinationValueName = u"storage_Destino";
+inline const WideString DestinationPickedValueName = u"Storage_destino";
+inline const WideString HotFolderValueName = u"AutoCheck";
+// The copy program; on POSIX the mirror tool beside the program answers to it.
+inline const WideString MirrorProgramName = u"robocopy.exe";
+
 // One operation on one stored value: "ler" reads (value is the default),
 // "escrever" writes, "excluir" deletes. Any other word touches nothing.
 WideString SettingValue(const WideString& operation, const WideString& name, const WideString& value);
