@@ -4,10 +4,12 @@
 
 namespace {
 
-constexpr const char16_t* PreservingTail =
-    u"  /MIR  /XX /FFT /Z /XA:H  /R:0 /XD $Recycle.bin Boot Recycler \"System Volume Information\"  /XF *.exe  ";
-constexpr const char16_t* MirroringTail =
-    u"  /MIR  /FFT /Z /XA:H  /R:0 /XD $Recycle.bin Boot Recycler \"System Volume Information\"  /XF *.exe  ";
+// The option tail, with /XX after /MIR when extras are kept; its spacing is the
+// line's as users and logs have always seen it.
+constexpr const char16_t* TailHead = u"  /MIR  ";
+constexpr const char16_t* KeepExtras = u"/XX ";
+constexpr const char16_t* TailRest =
+    u"/FFT /Z /XA:H  /R:0 /XD $Recycle.bin Boot Recycler \"System Volume Information\"  /XF *.exe  ";
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
@@ -42,7 +44,7 @@ WideString Argument(const WideString& text) {
 
 WideString MirrorCommandLine(const WideString& source, const WideString& destination, bool preserve) {
   return u"robocopy " + Argument(WithDelimiter(source)) + u" " + Argument(WithDelimiter(destination)) +
-         (preserve ? PreservingTail : MirroringTail);
+         TailHead + (preserve ? KeepExtras : u"") + TailRest;
 }
 
 std::vector<WideString> SplitCommandLine(const WideString& line) {

@@ -14,6 +14,32 @@ using testsupport::TempDir;
 using testsupport::WriteFile;
 namespace fs = std::filesystem;
 
+// The program's line, built and split by the core, reaches the tool as the
+// folders and options it means, whatever the folders' names hold.
+TEST(MirrorCommandLine, TheProgramsLineReachesTheToolIntact) {
+  const std::vector<std::string> excludedFolders = {"$Recycle.bin", "Boot", "Recycler", "System Volume Information"};
+  for (const std::string folder : {"/media/clips", "/media/my clips", "/media/say \"hi\"", "/media/a\\b \\"}) {
+    for (const bool preserve : {false, true}) {
+      SCOPED_TRACE(folder + (preserve ? " keeping extras" : ""));
+      const WideString line = MirrorCommandLine(platform::FromUtf8(folder), u"/backup/out", preserve);
+      const Options o = ParseOptions(mirrortest::ProgramArgs(folder, "/backup/out", preserve));
+      EXPECT_EQ(o.source, folder + "/");
+      EXPECT_EQ(o.destination, "/backup/out/");
+      EXPECT_TRUE(o.subfolders);
+      EXPECT_EQ(o.keepExtras, preserve);
+      EXPECT_EQ(o.Purging(), !preserve);
+      // The core's reading of its own line agrees with the tool's.
+      EXPECT_EQ(PurgesExtras(line), o.Purging());
+      EXPECT_TRUE(o.fatTimes);
+      EXPECT_TRUE(o.restartable);
+      EXPECT_TRUE(o.skipHidden);
+      EXPECT_EQ(o.retries, 0);
+      EXPECT_EQ(o.excludedFolders, excludedFolders);
+      EXPECT_EQ(o.excludedFiles, std::vector<std::string>{"*.exe"});
+    }
+  }
+}
+
 TEST(MirrorCommandLine, ProgramLinesParse) {
   struct Case {
     std::vector<std::string> args;

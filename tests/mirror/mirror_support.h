@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "funcoes/cmdline.h"
+#include "platform/text.h"
+
 extern char** environ;
 
 namespace mirrortest {
@@ -89,16 +92,14 @@ inline std::vector<std::string> ShimEnv(std::vector<std::string> settings) {
   return settings;
 }
 
-// The argument list that the program's command line splits into; the folders
-// end in the delimiter.
+// The arguments the program hands the tool: its own command line, split as
+// the child receives it, without the program's name.
 inline std::vector<std::string> ProgramArgs(const fs::path& source, const fs::path& destination,
                                             bool preserve) {
-  std::vector<std::string> args{source.string() + "/", destination.string() + "/", "/MIR"};
-  if (preserve) args.push_back("/XX");
-  for (const char* a : {"/FFT", "/Z", "/XA:H", "/R:0", "/XD", "$Recycle.bin", "Boot", "Recycler",
-                        "System Volume Information", "/XF", "*.exe"}) {
-    args.push_back(a);
-  }
+  const std::vector<WideString> line =
+      SplitCommandLine(MirrorCommandLine(source.u16string(), destination.u16string(), preserve));
+  std::vector<std::string> args;
+  for (size_t i = 1; i < line.size(); ++i) args.push_back(platform::ToUtf8(line[i]));
   return args;
 }
 
