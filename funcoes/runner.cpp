@@ -4,6 +4,7 @@
 
 #include "funcoes/cmdline.h"
 #include "funcoes/exceptions.h"
+#include "platform/errors.h"
 #include "platform/fs.h"
 
 namespace {
@@ -61,7 +62,7 @@ platform::ChildProcess StartMirror(const WideString& commandLine, platform::Outp
   const WideString line = TrimControl(commandLine);
   const std::vector<WideString> args = SplitCommandLine(line);
   const WideString program = args.empty() || args[0].empty() ? WideString() : FindProgram(args[0], ProgramSearchFolders());
-  if (program.empty()) throw EOSError(2, platform::SystemErrorText(2));
+  if (program.empty()) throw EOSError(platform::ErrorFileNotFound, platform::SystemErrorText(platform::ErrorFileNotFound));
   return platform::StartChild(program, line, std::move(output));
 }
 

@@ -20,9 +20,10 @@ bool PathIsFile(const std::u16string& path);
 bool MakeDirectory(const std::u16string& path);
 
 // Whether the folder could be entered (made the current folder), without
-// entering it: 0 when it can, otherwise the Windows error code: 2 a missing
-// folder whose parent exists, 3 a missing parent or malformed path, 5 access
-// denied, 267 a file that is not a folder, others as the system reports them.
+// entering it: 0 when it can, otherwise a code of platform/errors.h:
+// ErrorFileNotFound a missing folder whose parent exists, ErrorPathNotFound a
+// missing parent or malformed path, ErrorAccessDenied, ErrorDirectory a file
+// that is not a folder, others as the system reports them.
 int DirectoryEntryError(const std::u16string& path);
 
 // What tells two folders apart on one machine, links resolved.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/fs.h"
+#include "platform/errors.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -50,28 +51,36 @@ std::u16string ResolvedPath(const std::u16string& path) {
 
 bool SamePathName(const std::u16string& a, const std::u16string& b) { return a == b; }
 
+int TranslateErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return ErrorFileNotFound;
+    case EMFILE:
+    case ENFILE:
+      return ErrorTooManyOpenFiles;
+    case EACCES:
+      return ErrorAccessDenied;
+    default:
+      return ErrorPathNotFound;
+  }
+}
+
 int DirectoryEntryError(const std::u16string& path) {
   const auto checked = PathToUtf8(path);
-  if (!checked) return 3;  // malformed
+  if (!checked) return ErrorPathNotFound;  // malformed
   const std::string& native = *checked;
   struct stat st {};
   if (stat(native.c_str(), &st) != 0) {
-    switch (errno) {
-      case EACCES:
-        return 5;
-      case ENOENT: {
-        // A missing folder is "not found" when its parent is there, else the path is bad.
-        const auto slash = native.find_last_of('/');
-        const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
-        struct stat pst {};
-        return stat(parent.c_str(), &pst) == 0 && S_ISDIR(pst.st_mode) ? 2 : 3;
-      }
-      default:
-        return 3;
-    }
+    const int code = TranslateErrno(errno);
+    if (code != ErrorFileNotFound) return code;
+    // A missing folder is "not found" when its parent is there, else the path is bad.
+    const auto slash = native.find_last_of('/');
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+    struct stat pst {};
+    return stat(parent.c_str(), &pst) == 0 && S_ISDIR(pst.st_mode) ? ErrorFileNotFound : ErrorPathNotFound;
   }
-  if (!S_ISDIR(st.st_mode)) return 267;
-  if (access(native.c_str(), X_OK) != 0) return errno == EACCES ? 5 : 3;
+  if (!S_ISDIR(st.st_mode)) return ErrorDirectory;
+  if (access(native.c_str(), X_OK) != 0) return errno == EACCES ? ErrorAccessDenied : ErrorPathNotFound;
   return 0;
 }
 
