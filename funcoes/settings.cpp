@@ -1,6 +1,7 @@
 #include <cctype>
 #include <string>
 
+#include "funcoes/exceptions.h"
 #include "funcoes/funcoes.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -9,11 +10,21 @@ WideString SettingValue(const WideString& operation, const WideString& name, con
   // The key is opened (and created) on every call, whatever the operation word.
   platform::SettingsKey key;
   if (operation == u"ler") {
-    auto stored = key.Read(name);
-    return stored ? *stored : value;
+    const platform::SettingsKey::Stored stored = key.Read(name);
+    switch (stored.status) {
+      case platform::SettingsKey::ReadStatus::Found:
+        return stored.text;
+      case platform::SettingsKey::ReadStatus::Missing:
+        return value;
+      case platform::SettingsKey::ReadStatus::InvalidType:
+        throw Exception(platform::FormatWithName("Invalid data type for '%s'", name));
+      case platform::SettingsKey::ReadStatus::Failed:
+        break;
+    }
+    throw Exception(platform::FormatWithName("Failed to get data for '%s'", name));
   }
   if (operation == u"escrever") {
-    key.Write(name, value);
+    if (!key.Write(name, value)) throw Exception(platform::FormatWithName("Failed to set data for '%s'", name));
     return u"OK";
   }
   if (operation == u"excluir") {

@@ -2,7 +2,6 @@
 // or on POSIX a file in the registry editor's text format.
 #pragma once
 
-#include <optional>
 #include <string>
 
 namespace platform {
@@ -16,11 +15,14 @@ class SettingsKey {
   SettingsKey(const SettingsKey&) = delete;
   SettingsKey& operator=(const SettingsKey&) = delete;
 
-  // The value's string data, or nothing when it does not exist. Raises
-  // "Invalid data type for '%s'" / "Failed to get data for '%s'".
-  std::optional<std::u16string> Read(const std::u16string& name);
-  // Raises "Failed to set data for '%s'" when refused.
-  void Write(const std::u16string& name, const std::u16string& value);
+  enum class ReadStatus { Found, Missing, InvalidType, Failed };
+  struct Stored {
+    ReadStatus status;
+    std::u16string text;  // the value's string data when Found
+  };
+  Stored Read(const std::u16string& name);
+  // False when refused.
+  bool Write(const std::u16string& name, const std::u16string& value);
   // Whether a value existed is not reported; failures are ignored.
   void Delete(const std::u16string& name);
 

@@ -21,11 +21,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
 
-#include "funcoes/exceptions.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/userdirs.h"
@@ -345,39 +345,38 @@ SettingsKey::~SettingsKey() {
   delete impl_;
 }
 
-std::optional<std::u16string> SettingsKey::Read(const std::u16string& name) {
-  const auto refuse = [&] { return Exception(FormatWithName("Failed to get data for '%s'", name)); };
-  if (impl_->lockTimedOut) throw refuse();
-  if (impl_->folderFd < 0) return std::nullopt;  // no key: nothing stored
+SettingsKey::Stored SettingsKey::Read(const std::u16string& name) {
+  const Stored refused{ReadStatus::Failed, {}}, missing{ReadStatus::Missing, {}};
+  if (impl_->lockTimedOut) return refused;
+  if (impl_->folderFd < 0) return missing;  // no key: nothing stored
   std::string text;
   const auto state = impl_->ReadFile(text);
-  if (state == Impl::FileState::Missing) return std::nullopt;
-  if (state == Impl::FileState::Failed) throw refuse();
+  if (state == Impl::FileState::Missing) return missing;
+  if (state == Impl::FileState::Failed) return refused;
   const auto doc = Parse(text);
-  if (!doc) throw refuse();
+  if (!doc) return refused;
   for (const Entry& e : doc->entries) {
     if (!SameTextAscii(e.name, name)) continue;
-    if (!e.isString) throw Exception(FormatWithName("Invalid data type for '%s'", name));
+    if (!e.isString) return {ReadStatus::InvalidType, {}};
     // A NUL would cut the path short wherever it is used.
-    if (e.value.find(u'\0') != std::u16string::npos) throw refuse();
-    return e.value;
+    if (e.value.find(u'\0') != std::u16string::npos) return refused;
+    return {ReadStatus::Found, e.value};
   }
-  return std::nullopt;
+  return missing;
 }
 
-void SettingsKey::Write(const std::u16string& name, const std::u16string& value) {
-  const auto refuse = [&] { return Exception(FormatWithName("Failed to set data for '%s'", name)); };
+bool SettingsKey::Write(const std::u16string& name, const std::u16string& value) {
   if (impl_->folderFd < 0 || impl_->lockTimedOut || HasControlCharacter(name) ||
       value.find(u'\0') != std::u16string::npos)
-    throw refuse();
+    return false;
   std::string text;
   Document doc = EmptyDocument();
   switch (impl_->ReadFile(text)) {
     case Impl::FileState::Failed:
-      throw refuse();  // never overwrite what cannot be read
+      return false;  // never overwrite what cannot be read
     case Impl::FileState::Read: {
       auto parsed = Parse(text);
-      if (!parsed) throw refuse();  // nor what cannot be parsed
+      if (!parsed) return false;  // nor what cannot be parsed
       doc = std::move(*parsed);
       break;
     }
@@ -403,7 +402,7 @@ void SettingsKey::Write(const std::u16string& name, const std::u16string& value)
   }
   const std::string data = HasControlCharacter(value) ? HexString(value) : EscapeQuoted(ToUtf8(value));
   doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(at), EscapeQuoted(ToUtf8(spelling)) + "=" + data);
-  if (!impl_->Replace(Serialize(doc))) throw refuse();
+  return impl_->Replace(Serialize(doc));
 }
 
 void SettingsKey::Delete(const std::u16string& name) {

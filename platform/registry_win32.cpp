@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "funcoes/exceptions.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -31,29 +30,28 @@ SettingsKey::~SettingsKey() {
   delete impl_;
 }
 
-std::optional<std::u16string> SettingsKey::Read(const std::u16string& name) {
-  if (!impl_->key) return std::nullopt;
+SettingsKey::Stored SettingsKey::Read(const std::u16string& name) {
+  const Stored missing{ReadStatus::Missing, {}};
+  if (!impl_->key) return missing;
   DWORD type = 0;
   DWORD size = 0;
-  if (RegQueryValueExW(impl_->key, W(name), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-    return std::nullopt;
-  if (type != REG_SZ && type != REG_EXPAND_SZ) throw Exception(FormatWithName("Invalid data type for '%s'", name));
-  if (size == 0) return std::u16string();
+  if (RegQueryValueExW(impl_->key, W(name), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return missing;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return {ReadStatus::InvalidType, {}};
+  if (size == 0) return {ReadStatus::Found, {}};
   std::vector<char16_t> data(size / 2 + 1, u'\0');
   DWORD got = size;
   if (RegQueryValueExW(impl_->key, W(name), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got) !=
       ERROR_SUCCESS)
-    throw Exception(FormatWithName("Failed to get data for '%s'", name));
-  if (type != REG_SZ && type != REG_EXPAND_SZ) throw Exception(FormatWithName("Invalid data type for '%s'", name));
+    return {ReadStatus::Failed, {}};
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return {ReadStatus::InvalidType, {}};
   data[got / 2] = u'\0';
-  return std::u16string(data.data());  // cut at the first NUL
+  return {ReadStatus::Found, std::u16string(data.data())};  // cut at the first NUL
 }
 
-void SettingsKey::Write(const std::u16string& name, const std::u16string& value) {
+bool SettingsKey::Write(const std::u16string& name, const std::u16string& value) {
   const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(char16_t));
-  if (!impl_->key || RegSetValueExW(impl_->key, W(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                    bytes) != ERROR_SUCCESS)
-    throw Exception(FormatWithName("Failed to set data for '%s'", name));
+  return impl_->key && RegSetValueExW(impl_->key, W(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                      bytes) == ERROR_SUCCESS;
 }
 
 void SettingsKey::Delete(const std::u16string& name) {
