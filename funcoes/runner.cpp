@@ -63,7 +63,16 @@ platform::ChildProcess StartMirror(const WideString& commandLine, platform::Outp
   const std::vector<WideString> args = SplitCommandLine(line);
   const WideString program = args.empty() || args[0].empty() ? WideString() : FindProgram(args[0], ProgramSearchFolders());
   if (program.empty()) throw EOSError(platform::ErrorFileNotFound, platform::SystemErrorText(platform::ErrorFileNotFound));
-  return platform::StartChild(program, line, std::move(output));
+  return StartChild(program, line, std::move(output));
+}
+
+platform::ChildProcess StartChild(const WideString& program, const WideString& commandLine,
+                                  platform::OutputSink output) {
+  try {
+    return platform::StartChild(program, commandLine, SplitCommandLine(commandLine), std::move(output));
+  } catch (const std::system_error& e) {
+    throw EOSError(e.code().value(), platform::SystemErrorText(e.code().value()));
+  }
 }
 
 int32_t MirrorPercentage(int64_t source, int64_t destination) {

@@ -27,6 +27,12 @@ WideString FindProgram(const WideString& name, const std::vector<WideString>& fo
 // waits on the result and closes it.
 platform::ChildProcess StartMirror(const WideString& commandLine, platform::OutputSink output = {});
 
+// Starts program (a full path) hidden with the command line, as
+// platform::StartChild does. Raises EOSError with the system's code and text
+// when the start fails.
+platform::ChildProcess StartChild(const WideString& program, const WideString& commandLine,
+                                  platform::OutputSink output = {});
+
 // The gauge's percentage for a destination of destination bytes against a
 // source of source bytes: destination / source * 100 to the nearest whole
 // number, halves to the even one, held within 0..100. A source of 0 bytes

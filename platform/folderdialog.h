@@ -11,7 +11,7 @@ namespace platform {
 // calling thread as a single-threaded apartment.
 class FolderDialog {
  public:
-  // Raises EOSError when the system cannot create the dialog.
+  // Both throw std::system_error with the COM result code when the system fails.
   FolderDialog();
   ~FolderDialog();
   FolderDialog(const FolderDialog&) = delete;

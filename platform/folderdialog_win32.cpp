@@ -1,7 +1,8 @@
 #include <shobjidl.h>
 #include <windows.h>
 
-#include "funcoes/exceptions.h"
+#include <system_error>
+
 #include "platform/folderdialog.h"
 #include "platform/process.h"
 
@@ -10,7 +11,7 @@ namespace platform {
 namespace {
 
 void Check(HRESULT result) {
-  if (FAILED(result)) throw EOSError(static_cast<int>(result), HResultText(result));
+  if (FAILED(result)) throw std::system_error(static_cast<int>(result), std::system_category(), "folder dialog");
 }
 
 // The item's name of the given kind, or empty when it has none.

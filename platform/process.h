@@ -76,7 +76,8 @@ class ChildProcess {
 #endif
   ChildEnd end_;
   OutputSink sink_;
-  friend ChildProcess StartChild(const std::u16string&, const std::u16string&, OutputSink);
+  friend ChildProcess StartChild(const std::u16string&, const std::u16string&, const std::vector<std::u16string>&,
+                                 OutputSink);
 };
 
 // Starts program (a full path) with the command line, hidden: Windows
@@ -87,7 +88,10 @@ class ChildProcess {
 // With an output sink, the child's failure output goes through a pipe to the
 // sink: POSIX its standard error, Windows its standard output and error
 // (console tools there write their errors among their other output).
-// Raises EOSError with the system's code when the start fails.
-ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine, OutputSink output = {});
+// Windows starts it with commandLine; POSIX with args, the same line split by
+// the Windows rules. Throws std::system_error with the system's code when the
+// start fails.
+ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine,
+                        const std::vector<std::u16string>& args, OutputSink output = {});
 
 }  // namespace platform

@@ -8,13 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 
-#include "funcoes/cmdline.h"
-#include "funcoes/exceptions.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -166,7 +165,7 @@ struct SpawnSetup {
   }
 };
 
-[[noreturn]] void Raise(int code) { throw EOSError(code, SystemErrorText(code)); }
+[[noreturn]] void Raise(int code) { throw std::system_error(code, std::system_category(), "start"); }
 
 // Both ends of a pipe, closed when destroyed unless taken.
 struct Pipe {
@@ -179,11 +178,12 @@ struct Pipe {
 
 }  // namespace
 
-ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine, OutputSink output) {
-  std::vector<std::string> args;
-  for (const auto& arg : SplitCommandLine(commandLine)) args.push_back(ToUtf8(arg));
+ChildProcess StartChild(const std::u16string& program, const std::u16string&,
+                        const std::vector<std::u16string>& args, OutputSink output) {
+  std::vector<std::string> native;
+  for (const auto& arg : args) native.push_back(ToUtf8(arg));
   std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
+  for (auto& arg : native) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
   Pipe pipe;

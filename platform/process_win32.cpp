@@ -1,6 +1,7 @@
 #include <windows.h>
 
-#include "funcoes/exceptions.h"
+#include <system_error>
+
 #include "platform/longpath.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -172,13 +173,13 @@ struct OwnedHandle {
 };
 
 [[noreturn]] void RaiseLastError() {
-  const int code = static_cast<int>(GetLastError());
-  throw EOSError(code, SystemErrorText(code));
+  throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "start");
 }
 
 }  // namespace
 
-ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine, OutputSink output) {
+ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine,
+                        const std::vector<std::u16string>&, OutputSink output) {
   std::wstring line(reinterpret_cast<const wchar_t*>(commandLine.c_str()), commandLine.size());
   line.push_back(L'\0');  // CreateProcessW may write into the line
   STARTUPINFOW startup{};

@@ -10,6 +10,7 @@
 #include "child_helper.h"
 #include "funcoes/cmdline.h"
 #include "funcoes/noticeonce.h"
+#include "funcoes/runner.h"
 #include "tempdir.h"
 
 namespace {
@@ -166,7 +167,7 @@ class ChildFailures : public ::testing::Test {
   std::u16string Run(bool hotFolder = false) {
     TMirrorFailures failures;
     platform::ChildProcess child =
-        platform::StartChild(U(ChildHelperPath()), MirrorCommandLine(U(tmp / "src"), U(records), true),
+        StartChild(U(ChildHelperPath()), MirrorCommandLine(U(tmp / "src"), U(records), true),
                              [&failures](std::string_view bytes) { failures.Feed(bytes); });
     WaitForEnd(child);
     const platform::ChildEnd end = child.End();

@@ -113,7 +113,7 @@ TEST(StartChild, RunsTheChildWithTheLinesArgumentsAndWaitsForItsEnd) {
   WriteFile(tmp / "dst with blank" / "hold", "");
   const std::u16string line = MirrorCommandLine(U(tmp / "src"), U(tmp / "dst with blank"), true);
 
-  platform::ChildProcess child = platform::StartChild(U(ChildHelperPath()), line);
+  platform::ChildProcess child = StartChild(U(ChildHelperPath()), line);
   // The child cannot end while the hold file exists; its argv is written first.
   while (!fs::exists(tmp / "dst with blank" / "self.txt")) EXPECT_FALSE(child.Wait(10));
   EXPECT_FALSE(child.Wait(10));
@@ -141,9 +141,9 @@ TEST(StartMirror, AFailedStartRaisesTheSystemError) {
       {[] { StartMirror(u"  tarnvel-no-such-program a b  "); }, 2},
       {[] { StartMirror(u""); }, 2},
 #ifndef _WIN32
-      {[&] { platform::StartChild(U(folderProgram), u"x"); }, EACCES},
+      {[&] { StartChild(U(folderProgram), u"x"); }, EACCES},
 #else
-      {[&] { platform::StartChild(U(tmp / "missing.exe"), u"x"); }, ERROR_FILE_NOT_FOUND},
+      {[&] { StartChild(U(tmp / "missing.exe"), u"x"); }, ERROR_FILE_NOT_FOUND},
 #endif
   };
   for (const auto& c : cases) {
@@ -167,7 +167,7 @@ TEST(StartChild, GivesTheChildOnlyDevNullAsItsDescriptors) {
   ASSERT_EQ(pipe(leaky), 0);  // no close-on-exec
   const int leakyFile = open("/dev/zero", O_RDONLY);
   platform::ChildProcess child =
-      platform::StartChild(U(ChildHelperPath()), MirrorCommandLine(U(tmp / "src"), U(tmp / "dst"), false));
+      StartChild(U(ChildHelperPath()), MirrorCommandLine(U(tmp / "src"), U(tmp / "dst"), false));
   WaitForEnd(child);
   close(leaky[0]);
   close(leaky[1]);
@@ -176,7 +176,7 @@ TEST(StartChild, GivesTheChildOnlyDevNullAsItsDescriptors) {
 
   // Read for its failures, the child's standard error is a pipe, and only that.
   std::string errors;
-  child = platform::StartChild(U(ChildHelperPath()), MirrorCommandLine(U(tmp / "src"), U(tmp / "dst"), false),
+  child = StartChild(U(ChildHelperPath()), MirrorCommandLine(U(tmp / "src"), U(tmp / "dst"), false),
                                [&errors](std::string_view bytes) { errors += bytes; });
   WaitForEnd(child);
   const std::string fds = ReadFile(tmp / "dst" / "fds.txt");

@@ -12,6 +12,7 @@
 #include "forms/UFrmRoboCopy.h"
 #include "forms/UFrmTarnvel.h"
 #include "funcoes/funcoes.h"
+#include "funcoes/runner.h"
 #include "tempdir.h"
 #include "uitest.h"
 
@@ -310,7 +311,7 @@ class SyncTest : public QObject {
 
   void CloseWithoutARunEndsNoCopyProgram() {
     WriteFile(Hold(), "");
-    platform::ChildProcess child = platform::StartChild(FRobocopy->path().u16string(),
+    platform::ChildProcess child = StartChild(FRobocopy->path().u16string(),
                                                         u"robocopy " + SourceRoot + u"/ " + DestinationRoot + u"/");
     // Named robocopy only once it runs.
     QTRY_VERIFY_WITH_TIMEOUT(Starts() > 0, 60000);
