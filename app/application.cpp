@@ -50,7 +50,8 @@ void TApplication::Initialize() {
   // then runs the queue between two events.
   SetWakeMainThread([] {
     if (QCoreApplication* app = QCoreApplication::instance())
-      QMetaObject::invokeMethod(app, [] { CheckSynchronize(0); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          app, [] { CheckSynchronize(0); }, Qt::QueuedConnection);
   });
 }
 
@@ -96,7 +97,8 @@ void TApplication::ProcessMessages() {
 
 void TApplication::Terminate() {
   // exit, not quit: Qt's quit would first close every window again.
-  QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 namespace {

@@ -16,8 +16,9 @@ constexpr int RuntimeErrorExitCode = 217;
 int ReportFatal(const char* message) {
   std::fprintf(stderr, "Runtime error %d: %s\n", RuntimeErrorExitCode, message);
   if (QApplication::instance())
-    QMessageBox::critical(nullptr, QStringLiteral("Error"),
-                          QStringLiteral("Runtime error %1: %2").arg(RuntimeErrorExitCode).arg(QString::fromUtf8(message)));
+    QMessageBox::critical(
+        nullptr, QStringLiteral("Error"),
+        QStringLiteral("Runtime error %1: %2").arg(RuntimeErrorExitCode).arg(QString::fromUtf8(message)));
   return RuntimeErrorExitCode;
 }
 

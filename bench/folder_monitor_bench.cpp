@@ -80,7 +80,8 @@ struct RawReader {
   std::atomic<long> records{0}, emptyBatches{0};
   std::thread thread;
 
-  RawReader(const fs::path& dir, std::uint32_t f) : handle(platform::OpenDirWatch(dir.u16string(), false, f)), filter(f) {
+  RawReader(const fs::path& dir, std::uint32_t f)
+      : handle(platform::OpenDirWatch(dir.u16string(), false, f)), filter(f) {
     thread = std::thread([this] { Run(); });
   }
   void Run() {
@@ -95,8 +96,10 @@ struct RawReader {
         std::memcpy(&next, p + at, 4);
         std::memcpy(&length, p + at + 8, 4);
         const std::u16string name(reinterpret_cast<const char16_t*>(p + at + 12), length / 2);
-        if (name.rfind(u"end", 0) == 0) done = true;
-        else if (name.rfind(u"probe", 0) != 0) ++records;
+        if (name.rfind(u"end", 0) == 0)
+          done = true;
+        else if (name.rfind(u"probe", 0) != 0)
+          ++records;
         if (next == 0) break;
         at += next;
       }
@@ -113,8 +116,10 @@ void Burst(const fs::path& dir, const char* label, TChangeTypes changes, const s
   mon.SetFolder(dir.u16string());
   mon.SetMonitoredChanges(changes);
   mon.SetOnFolderChange([&](TFolderMon*, TFolderItemInfo item) {
-    if (IsProbe(item.Name)) watching = true;
-    else if (item.Name.rfind(u"end", 0) != 0) ++delivered;
+    if (IsProbe(item.Name))
+      watching = true;
+    else if (item.Name.rfind(u"end", 0) != 0)
+      ++delivered;
   });
   mon.Activate();
   RawReader raw(dir, NotifyFilterFor(changes));
@@ -145,10 +150,11 @@ void Burst(const fs::path& dir, const char* label, TChangeTypes changes, const s
   }
   raw.thread.join();
   platform::CloseDirWatch(raw.handle);
-  std::printf("burst %s: 10000 files created in %.0f ms; %ld records delivered to OnFolderChange (%.0f ms after "
-              "the last creation); second handle: %ld records, %ld empty batches (overflow %s)\n",
-              label, createMs, delivered, drainMs, raw.records.load(), raw.emptyBatches.load(),
-              raw.emptyBatches ? "seen" : "not seen");
+  std::printf(
+      "burst %s: 10000 files created in %.0f ms; %ld records delivered to OnFolderChange (%.0f ms after "
+      "the last creation); second handle: %ld records, %ld empty batches (overflow %s)\n",
+      label, createMs, delivered, drainMs, raw.records.load(), raw.emptyBatches.load(),
+      raw.emptyBatches ? "seen" : "not seen");
 }
 
 }  // namespace

@@ -92,7 +92,8 @@ void Clip(const fs::path& source, const fs::path& destination, const fs::path& l
   }
   ::close(fd);
   const Clock::time_point closed = Clock::now();
-  const bool arrived = Pump([&] { return Complete(destination / "clip.mxf", piece * pieces); }, std::chrono::seconds(120));
+  const bool arrived =
+      Pump([&] { return Complete(destination / "clip.mxf", piece * pieces); }, std::chrono::seconds(120));
   const double afterClose = Ms(Clock::now() - closed);
   Pump([] { return !MirrorRunning; }, std::chrono::seconds(60));
   const ToolLog after = ReadToolLog(log);
@@ -111,7 +112,8 @@ void Burst(const fs::path& source, const fs::path& destination, const fs::path& 
   const bool arrived = Pump(
       [&] {
         int n = 0;
-        for (const auto& e : fs::directory_iterator(destination)) n += e.path().filename().string().starts_with("burst");
+        for (const auto& e : fs::directory_iterator(destination))
+          n += e.path().filename().string().starts_with("burst");
         return n == files;
       },
       std::chrono::seconds(300));

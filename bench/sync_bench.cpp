@@ -158,9 +158,10 @@ int main(int argc, char** argv) {
   const double p50 = Percentile(probe.Delays, 50), p99 = Percentile(probe.Delays, 99);
   const std::vector<double>& passes = probe.Passes;
 
-  std::printf("\"Sincronizar\" of %d files: median %.0f ms over %d runs, %zu passes; a pass during the copy: p50 %.1f ms, "
-              "p99 %.1f ms\n",
-              files, Percentile(mirrorMs, 50), runs, probe.Paints, Percentile(passes, 50), Percentile(passes, 99));
+  std::printf(
+      "\"Sincronizar\" of %d files: median %.0f ms over %d runs, %zu passes; a pass during the copy: p50 %.1f ms, "
+      "p99 %.1f ms\n",
+      files, Percentile(mirrorMs, 50), runs, probe.Paints, Percentile(passes, 50), Percentile(passes, 99));
   std::printf("the mirror tool alone: median %.0f ms; \"Sincronizar\" / tool alone = %.2f\n", Percentile(toolMs, 50),
               Percentile(mirrorMs, 50) / Percentile(toolMs, 50));
   for (int run = 0; run < runs; ++run)

@@ -59,8 +59,7 @@ void TDirectoryListBox::SetDirectory(const QString& text) {
   if (text.isEmpty() || text == FDirectory) return;
   FDirectory = EnterableFolder(text);
   BuildItems();
-  if (FFileList && FFileList->Directory().compare(FDirectory, FolderNameCase) != 0)
-    FFileList->SetDirectory(FDirectory);
+  if (FFileList && FFileList->Directory().compare(FDirectory, FolderNameCase) != 0) FFileList->SetDirectory(FDirectory);
   if (OnChange) OnChange(this);
 }
 
@@ -88,8 +87,7 @@ void TDirectoryListBox::BuildItems() {
   };
   // The root, the ancestors and the shown folder, one step deeper each.
   QString path = root;
-  QListWidgetItem* shown =
-      add(root, root, FolderIcon(names.isEmpty() ? "CURRENTFOLDER" : "OPENFOLDER"), 2);
+  QListWidgetItem* shown = add(root, root, FolderIcon(names.isEmpty() ? "CURRENTFOLDER" : "OPENFOLDER"), 2);
   for (qsizetype i = 0; i < names.size(); ++i) {
     path = i == 0 ? root + names[i] : path + delim + names[i];
     const bool last = i + 1 == names.size();

@@ -3,8 +3,7 @@
 #include <QApplication>
 #include <QPainter>
 
-void TListItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                              const QModelIndex& index) const {
+void TListItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QStyleOptionViewItem opt = option;
   initStyleOption(&opt, index);
   const QWidget* widget = opt.widget;
@@ -26,7 +25,7 @@ void TListItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   const bool selected = opt.state & QStyle::State_Selected;
   const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
                                      : (opt.state & QStyle::State_Active) ? QPalette::Active
-                                                                           : QPalette::Inactive;
+                                                                          : QPalette::Inactive;
   painter->save();
   painter->setFont(opt.font);
   painter->setPen(opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));

@@ -17,11 +17,16 @@ constexpr auto FailedWaitPause = std::chrono::milliseconds(300);
 
 TFolderAction ActionFor(std::uint32_t code) {
   switch (code) {
-    case 2: return faRemoved;
-    case 3: return faModified;
-    case 4: return faRenamedOld;
-    case 5: return faRenamedNew;
-    default: return faNew;
+    case 2:
+      return faRemoved;
+    case 3:
+      return faModified;
+    case 4:
+      return faRenamedOld;
+    case 5:
+      return faRenamedNew;
+    default:
+      return faNew;
   }
 }
 

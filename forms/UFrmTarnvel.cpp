@@ -171,9 +171,8 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
 
   // The panels hold the upper controls, so the trees come first, then the
   // header buttons, then the file lists, then the controls at the bottom.
-  QWidget* order[] = {DirectoryListOrigem, DirectoryListBoxdestino, BtRaizOrigem, BtRaizDestino,
-                      FileListBoxOrigem,   FileListBoxDestino,      CHKHotFolderOrigem, BtCopiar,
-                      BtRefresh,           ChkPreserva};
+  QWidget* order[] = {DirectoryListOrigem, DirectoryListBoxdestino, BtRaizOrigem, BtRaizDestino, FileListBoxOrigem,
+                      FileListBoxDestino,  CHKHotFolderOrigem,      BtCopiar,     BtRefresh,     ChkPreserva};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   ConnectHandler(this, &TForm::OnShow, this, &TFrmTarnvel::FormShow);
@@ -251,7 +250,8 @@ void TFrmTarnvel::BtRaizOrigemClick(QObject*) {
 
 void TFrmTarnvel::BtRaizDestinoClick(QObject*) {
   // Never assigns SourceRoot: only the destination tree's change handler reloads it.
-  PickRoot(DestinationRoot, DestinationPickedValueName, DestinationValueName, DirectoryListBoxdestino, FileListBoxDestino);
+  PickRoot(DestinationRoot, DestinationPickedValueName, DestinationValueName, DirectoryListBoxdestino,
+           FileListBoxDestino);
 }
 
 void TFrmTarnvel::PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName,
@@ -427,14 +427,16 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   }
   if (EmptySourceWouldWipe(commandLine)) {
     if (!hotFolder || FrmTarnvel->FEmptySourceNotices.Due({SourceRoot, DestinationRoot}))
-      ShowMessage(QStringLiteral("Sincronismo não iniciado: a pasta de origem está vazia e a pasta de destino não. "
-                                 "Nada foi apagado."));
+      ShowMessage(
+          QStringLiteral("Sincronismo não iniciado: a pasta de origem está vazia e a pasta de destino não. "
+                         "Nada foi apagado."));
     return;
   }
 
   const auto started = std::chrono::steady_clock::now();
   TMirrorFailures failures;
-  platform::ChildProcess child = StartMirror(commandLine, [&failures](std::string_view bytes) { failures.Feed(bytes); });
+  platform::ChildProcess child =
+      StartMirror(commandLine, [&failures](std::string_view bytes) { failures.Feed(bytes); });
   MirrorRunning = true;
   MirrorStopRequested = false;
   MirrorStarted = started;

@@ -36,8 +36,7 @@ class TSystemFolderPicker : public TFolderPicker {
   }
 
  private:
-  std::unique_ptr<platform::FolderDialog> FDialog =
-      Checked([] { return std::make_unique<platform::FolderDialog>(); });
+  std::unique_ptr<platform::FolderDialog> FDialog = Checked([] { return std::make_unique<platform::FolderDialog>(); });
 };
 #else
 class TSystemFolderPicker : public TFolderPicker {

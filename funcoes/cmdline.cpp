@@ -43,8 +43,8 @@ WideString Argument(const WideString& text) {
 }  // namespace
 
 WideString MirrorCommandLine(const WideString& source, const WideString& destination, bool preserve) {
-  return u"robocopy " + Argument(WithDelimiter(source)) + u" " + Argument(WithDelimiter(destination)) +
-         TailHead + (preserve ? KeepExtras : u"") + TailRest;
+  return u"robocopy " + Argument(WithDelimiter(source)) + u" " + Argument(WithDelimiter(destination)) + TailHead +
+         (preserve ? KeepExtras : u"") + TailRest;
 }
 
 std::vector<WideString> SplitCommandLine(const WideString& line) {

@@ -16,14 +16,22 @@ constexpr int InvalidNumericInput = 106;
 
 std::string EInOutError::MessageFor(int code) {
   switch (code) {
-    case platform::ErrorFileNotFound: return "File not found";
-    case platform::ErrorPathNotFound: return "Invalid filename";
-    case platform::ErrorTooManyOpenFiles: return "Too many open files";
-    case platform::ErrorAccessDenied: return "File access denied";
-    case ReadBeyondEndOfFile: return "Read beyond end of file";
-    case DiskFull: return "Disk full";
-    case InvalidNumericInput: return "Invalid numeric input";
-    default: return "I/O error " + std::to_string(code);
+    case platform::ErrorFileNotFound:
+      return "File not found";
+    case platform::ErrorPathNotFound:
+      return "Invalid filename";
+    case platform::ErrorTooManyOpenFiles:
+      return "Too many open files";
+    case platform::ErrorAccessDenied:
+      return "File access denied";
+    case ReadBeyondEndOfFile:
+      return "Read beyond end of file";
+    case DiskFull:
+      return "Disk full";
+    case InvalidNumericInput:
+      return "Invalid numeric input";
+    default:
+      return "I/O error " + std::to_string(code);
   }
 }
 

@@ -32,9 +32,7 @@ WideString ParentOf(const WideString& path) {
 
 }  // namespace
 
-bool DirectoryExists(const WideString& path) {
-  return !path.empty() && platform::PathIsDirectory(path);
-}
+bool DirectoryExists(const WideString& path) { return !path.empty() && platform::PathIsDirectory(path); }
 
 bool FileExists(const WideString& path) { return !path.empty() && platform::PathIsFile(path); }
 

@@ -19,7 +19,7 @@ struct PendingCall {
 
 struct CallQueue {
   std::mutex lock;
-  std::condition_variable arrived;  // main thread: something was queued
+  std::condition_variable arrived;   // main thread: something was queued
   std::condition_variable finished;  // workers: a call has run
   std::deque<PendingCall*> calls;
   std::function<void()> wake;

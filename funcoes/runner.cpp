@@ -31,7 +31,7 @@ bool WithinById(const WideString& inner, const WideString& outer) {
     if (platform::FolderIdOf(folder) == target) return true;
     const size_t cut = folder.find_last_of(PathDelim);
     if (cut == WideString::npos) return false;
-    WideString parent = folder.substr(0, cut == 0 ? 1 : cut);  // "/a" -> "/"
+    WideString parent = folder.substr(0, cut == 0 ? 1 : cut);          // "/a" -> "/"
     if (parent.size() == 2 && parent[1] == u':') parent += PathDelim;  // "C:\a" -> "C:\"
     if (parent == folder) return false;
     folder = parent;
@@ -61,8 +61,10 @@ WideString FindProgram(const WideString& name, const std::vector<WideString>& fo
 platform::ChildProcess StartMirror(const WideString& commandLine, platform::OutputSink output) {
   const WideString line = TrimControl(commandLine);
   const std::vector<WideString> args = SplitCommandLine(line);
-  const WideString program = args.empty() || args[0].empty() ? WideString() : FindProgram(args[0], ProgramSearchFolders());
-  if (program.empty()) throw EOSError(platform::ErrorFileNotFound, platform::SystemErrorText(platform::ErrorFileNotFound));
+  const WideString program =
+      args.empty() || args[0].empty() ? WideString() : FindProgram(args[0], ProgramSearchFolders());
+  if (program.empty())
+    throw EOSError(platform::ErrorFileNotFound, platform::SystemErrorText(platform::ErrorFileNotFound));
   return StartChild(program, line, std::move(output));
 }
 

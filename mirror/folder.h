@@ -36,7 +36,7 @@ struct Entry {
   Kind kind = Kind::Other;
   bool hidden = false;
   std::int64_t size = 0;
-  std::int64_t mtimeNs = 0;  // modification time, nanoseconds since the epoch
+  std::int64_t mtimeNs = 0;       // modification time, nanoseconds since the epoch
   std::uint32_t permissions = 0;  // the mode's permission bits (0777)
   Identity id;
   // Set when the entry could not be examined (kind Other), or when a followed

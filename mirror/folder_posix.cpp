@@ -40,9 +40,7 @@ Kind KindOf(mode_t mode) {
   return Kind::Other;
 }
 
-std::int64_t Nanoseconds(const timespec& t) {
-  return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
+std::int64_t Nanoseconds(const timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
 
 // The plain read/write loop, for file systems that refuse copy_file_range.
 bool CopyByReading(int in, int out, off_t& offset, off_t size) {
@@ -68,12 +66,11 @@ bool CopyData(int in, int out, off_t& offset, off_t size) {
     // Chunks keep the loop short between checks; the kernel may clone or
     // copy inside itself.
     loff_t inOffset = offset, outOffset = offset;
-    ssize_t done = ::copy_file_range(in, &inOffset, out, &outOffset,
-                                     std::min<off_t>(size - offset, off_t{1} << 30), 0);
+    ssize_t done = ::copy_file_range(in, &inOffset, out, &outOffset, std::min<off_t>(size - offset, off_t{1} << 30), 0);
     if (done < 0 && errno == EINTR) continue;
     if (done < 0) {
-      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-          errno == EBADF || errno == EPERM) {
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF ||
+          errno == EPERM) {
         return CopyByReading(in, out, offset, size);
       }
       return false;

@@ -139,8 +139,8 @@ void Folder::MakeChild(const std::string& name, std::uint32_t /*permissions*/) c
 }
 
 // The stand-in always writes a temporary and renames it.
-std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp,
-                            bool /*resume*/, bool /*replaces*/) const {
+std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool /*resume*/,
+                            bool /*replaces*/) const {
   const fs::path source = from.path_ / FromUtf8(name);
   const fs::path partial = path_ / FromUtf8(temp);
   std::error_code error;

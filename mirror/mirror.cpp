@@ -19,8 +19,7 @@ constexpr char kTempSuffix[] = ".tmp";
 constexpr size_t kTempLength = sizeof kTempPrefix - 1 + 16 + sizeof kTempSuffix - 1;
 
 std::string Join(const std::string& folder, const std::string& name) {
-  return folder.empty() || folder.back() == '/' || folder.back() == '\\' ? folder + name
-                                                                          : folder + "/" + name;
+  return folder.empty() || folder.back() == '/' || folder.back() == '\\' ? folder + name : folder + "/" + name;
 }
 
 }  // namespace
@@ -76,8 +75,7 @@ Summary Mirror::Run() {
         return Folder::Open(options_.destination);
       }
     } catch (const std::system_error& e) {
-      throw FatalError("ERROR : Accessing Destination Directory " + options_.destination + " : " +
-                       e.code().message());
+      throw FatalError("ERROR : Accessing Destination Directory " + options_.destination + " : " + e.code().message());
     }
   }();
   destinationRoot_ = destination.Id();
@@ -222,8 +220,8 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
   for (const Entry* e : folders) MirrorSubfolder(source, destination, *e, find(e->name), path);
 }
 
-void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry* existing,
-                      const std::string& path, std::vector<Copy>& copies) {
+void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry* existing, const std::string& path,
+                      std::vector<Copy>& copies) {
   const std::string target = Join(path, file.name);
   ++summary_.files.total;
   summary_.bytes.total += file.size;
@@ -235,17 +233,17 @@ void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry*
   }
   if (existing != nullptr && existing->kind != Kind::File) {
     // A folder or a link stands where the source has a file.
-    const bool cleared = options_.Purging() && (existing->kind == Kind::Folder
-                                                    ? !OnSourcePath(existing->id) &&
-                                                          PurgeTree(destination, file.name, target)
-                                                    : [&] {
-                                                        try {
-                                                          destination.RemoveFile(file.name);
-                                                          return true;
-                                                        } catch (const std::system_error&) {
-                                                          return false;
-                                                        }
-                                                      }());
+    const bool cleared =
+        options_.Purging() &&
+        (existing->kind == Kind::Folder ? !OnSourcePath(existing->id) && PurgeTree(destination, file.name, target)
+                                        : [&] {
+                                            try {
+                                              destination.RemoveFile(file.name);
+                                              return true;
+                                            } catch (const std::system_error&) {
+                                              return false;
+                                            }
+                                          }());
     if (!cleared) {
       errors_ << "ERROR : Copying File " << target << " : the destination holds a "
               << (existing->kind == Kind::Folder ? "folder" : "link") << " of that name\n";
@@ -279,7 +277,8 @@ void Mirror::CopyAll(const Folder& source, const Folder& destination, const std:
       const std::string temp = TemporaryName(file.name, file.size, file.mtimeNs);
       for (int attempt = 0;; ++attempt) {
         try {
-          const std::int64_t copied = destination.CopyIn(source, file.name, temp, options_.restartable, files[i].replaces);
+          const std::int64_t copied =
+              destination.CopyIn(source, file.name, temp, options_.restartable, files[i].replaces);
           writeback_->Wrote(copied);
           std::lock_guard<std::mutex> guard(lock);
           summary_.bytes.copied += copied;
@@ -309,8 +308,7 @@ void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, co
   const std::string target = Join(path, folder.name);
   // A link back to a folder being walked, or the destination inside the
   // source, would never end.
-  if (folder.id == destinationRoot_ ||
-      std::find(ancestors_.begin(), ancestors_.end(), folder.id) != ancestors_.end()) {
+  if (folder.id == destinationRoot_ || std::find(ancestors_.begin(), ancestors_.end(), folder.id) != ancestors_.end()) {
     return;
   }
   ++summary_.folders.total;
@@ -432,14 +430,14 @@ void PrintSummary(std::ostream& out, const Options& options, const Summary& summ
   out << line << "\n   Source : " << options.source << "\n     Dest : " << options.destination << "\n\n"
       << line << '\n';
   char row[160];
-  std::snprintf(row, sizeof row, "%10s%10s%10s%10s%10s%10s%10s\n", "", "Total", "Copied", "Skipped",
-                "Mismatch", "FAILED", "Extras");
+  std::snprintf(row, sizeof row, "%10s%10s%10s%10s%10s%10s%10s\n", "", "Total", "Copied", "Skipped", "Mismatch",
+                "FAILED", "Extras");
   out << row;
   auto print = [&](const char* label, const Counts& c) {
-    std::snprintf(row, sizeof row, "%10s%10lld%10lld%10lld%10lld%10lld%10lld\n", label,
-                  static_cast<long long>(c.total), static_cast<long long>(c.copied),
-                  static_cast<long long>(c.skipped), static_cast<long long>(c.mismatch),
-                  static_cast<long long>(c.failed), static_cast<long long>(c.extras));
+    std::snprintf(row, sizeof row, "%10s%10lld%10lld%10lld%10lld%10lld%10lld\n", label, static_cast<long long>(c.total),
+                  static_cast<long long>(c.copied), static_cast<long long>(c.skipped),
+                  static_cast<long long>(c.mismatch), static_cast<long long>(c.failed),
+                  static_cast<long long>(c.extras));
     out << row;
   };
   print("Dirs :", summary.folders);

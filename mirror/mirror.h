@@ -66,8 +66,8 @@ class Mirror {
                 std::vector<Copy>& copies);
   void CopyAll(const Folder& source, const Folder& destination, const std::vector<Copy>& files,
                const std::string& path);
-  void MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder,
-                       const Entry* existing, const std::string& path);
+  void MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder, const Entry* existing,
+                       const std::string& path);
   void Extra(const Folder& destination, const Entry& entry, const std::string& path);
   // Removes a destination folder's tree except what the exclusions keep.
   // Returns false when something was kept or could not be removed.
@@ -84,9 +84,9 @@ class Mirror {
 
   Identity destinationRoot_;
   std::vector<Identity> sourcePath_;  // the source and the folders above it: never removed or written into
-  std::vector<Identity> ancestors_;  // source folders being walked: the link cycle guard
+  std::vector<Identity> ancestors_;   // source folders being walked: the link cycle guard
   std::unordered_map<std::uint64_t, TimeKeeping> timeKeeping_;  // by device
-  HelperThread lister_;  // lists each destination folder while its source folder is listed
+  HelperThread lister_;             // lists each destination folder while its source folder is listed
   Writeback* writeback_ = nullptr;  // during Run
 };
 

@@ -10,14 +10,14 @@ namespace mirror {
 struct Options {
   std::string source;
   std::string destination;
-  bool subfolders = false;   // /E (and /MIR): walk subfolders, empty ones included
-  bool purge = false;        // /PURGE (and /MIR): delete destination extras
-  bool keepExtras = false;   // /XX: leave extras alone, which cancels the purge
-  bool fatTimes = false;     // /FFT: on FAT, times within 2 seconds are equal
-  bool restartable = false;  // /Z: resume an interrupted copy from its temporary file
-  bool skipHidden = false;   // /XA:H
-  int retries = 0;           // /R:n
-  int waitSeconds = 0;       // /W:n
+  bool subfolders = false;                   // /E (and /MIR): walk subfolders, empty ones included
+  bool purge = false;                        // /PURGE (and /MIR): delete destination extras
+  bool keepExtras = false;                   // /XX: leave extras alone, which cancels the purge
+  bool fatTimes = false;                     // /FFT: on FAT, times within 2 seconds are equal
+  bool restartable = false;                  // /Z: resume an interrupted copy from its temporary file
+  bool skipHidden = false;                   // /XA:H
+  int retries = 0;                           // /R:n
+  int waitSeconds = 0;                       // /W:n
   std::vector<std::string> excludedFolders;  // /XD
   std::vector<std::string> excludedFiles;    // /XF
 

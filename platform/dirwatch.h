@@ -36,8 +36,8 @@ DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std
 // always so for InvalidDirWatch, and where waking is supported once the handle
 // has been woken. True with bytesReturned 0 when changes were lost.
 // One handle serves one caller whose filter and subtree flag do not change.
-bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, bool watchSubtree,
-                    std::uint32_t filter, std::uint32_t& bytesReturned);
+bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, bool watchSubtree, std::uint32_t filter,
+                    std::uint32_t& bytesReturned);
 
 // From any thread, while the handle is open (the caller makes sure it is not
 // closed meanwhile). Windows: ends the wait in progress on handle and every

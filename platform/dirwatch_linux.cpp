@@ -111,8 +111,8 @@ class Watcher {
   std::uint32_t mask_ = 0;
   int rootWd_ = -1;
   bool rootGone_ = false;
-  bool lost_ = false;     // changes lost since the last batch
-  bool missing_ = false;  // a folder of the tree has no watch
+  bool lost_ = false;                             // changes lost since the last batch
+  bool missing_ = false;                          // a folder of the tree has no watch
   std::unordered_map<int, std::string> folders_;  // watch -> folder relative to the root ("" is the root)
   std::deque<Record> pending_;
   bool moveOutHeld_ = false;
@@ -124,8 +124,8 @@ std::string Join(const std::string& folder, const char* name) {
 }
 
 bool IsUnder(const std::string& path, const std::string& folder) {
-  return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-                            path[folder.size()] == '/');
+  return path == folder ||
+         (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/');
 }
 
 std::uint32_t MaskFor(std::uint32_t filter, bool subtree) {
@@ -373,8 +373,8 @@ DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std
   return reinterpret_cast<DirWatchHandle>(watcher);
 }
 
-bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, bool watchSubtree,
-                    std::uint32_t filter, std::uint32_t& bytesReturned) {
+bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, bool watchSubtree, std::uint32_t filter,
+                    std::uint32_t& bytesReturned) {
   bytesReturned = 0;
   if (handle == InvalidDirWatch) return false;
   return reinterpret_cast<Watcher*>(handle)->Read(buffer, length, watchSubtree, filter, bytesReturned);

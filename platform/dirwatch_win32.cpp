@@ -60,9 +60,9 @@ Watch* Of(DirWatchHandle handle) { return reinterpret_cast<Watch*>(handle); }
 }  // namespace
 
 DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter) {
-  HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(ApiPath(folder).c_str()),
-                         GENERIC_READ | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(ApiPath(folder).c_str()), GENERIC_READ | FILE_LIST_DIRECTORY,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) return InvalidDirWatch;
   auto* watch = new Watch;
   watch->folder = h;

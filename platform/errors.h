@@ -5,11 +5,11 @@
 
 namespace platform {
 
-constexpr int ErrorFileNotFound = 2;      // a missing file, or a missing folder whose parent exists
-constexpr int ErrorPathNotFound = 3;      // a missing parent or a malformed path
+constexpr int ErrorFileNotFound = 2;  // a missing file, or a missing folder whose parent exists
+constexpr int ErrorPathNotFound = 3;  // a missing parent or a malformed path
 constexpr int ErrorTooManyOpenFiles = 4;
 constexpr int ErrorAccessDenied = 5;
-constexpr int ErrorDirectory = 267;       // the name is not a folder
+constexpr int ErrorDirectory = 267;  // the name is not a folder
 
 #ifndef _WIN32
 // errno -> the code above; a value without one of its own is ErrorPathNotFound.

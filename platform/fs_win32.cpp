@@ -35,8 +35,8 @@ bool PathIsDirectory(const std::u16string& name) {
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
   // A link to a folder counts only when its target can be opened.
-  HANDLE h = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return !IsMissingCode(GetLastError());
   CloseHandle(h);
   return true;
@@ -64,8 +64,8 @@ std::u16string ResolvedPath(const std::u16string& path) {
                                            static_cast<DWORD>(result.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (length >= result.size()) {
     result.resize(length);
-    length = GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(result.data()),
-                                       static_cast<DWORD>(result.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    length = GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(result.data()), static_cast<DWORD>(result.size()),
+                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   }
   CloseHandle(h);
   if (length == 0 || length >= result.size()) return path;
@@ -86,8 +86,8 @@ int DirectoryEntryError(const std::u16string& name) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return static_cast<int>(GetLastError());
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
   // Entering needs the right to traverse; a handle opened for it tells.
-  HANDLE h = CreateFileW(W(path), FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = CreateFileW(W(path), FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
   CloseHandle(h);
   return 0;
@@ -95,8 +95,8 @@ int DirectoryEntryError(const std::u16string& name) {
 
 std::optional<FolderId> FolderIdOf(const std::u16string& path) {
   // Opening the folder itself resolves junctions and links to their target.
-  HANDLE h = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION info{};
   std::optional<FolderId> id;

@@ -59,7 +59,11 @@ std::string SystemErrorText(int code) { return std::strerror(code); }
 std::u16string ChildOutputText(const std::string& bytes) { return FromUtf8(bytes); }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(other.pid_), pidfd_(other.pidfd_), output_(other.output_), ended_(other.ended_), end_(other.end_),
+    : pid_(other.pid_),
+      pidfd_(other.pidfd_),
+      output_(other.output_),
+      ended_(other.ended_),
+      end_(other.end_),
       sink_(std::move(other.sink_)) {
   other.pid_ = -1;
   other.pidfd_ = -1;
@@ -123,7 +127,8 @@ bool ChildProcess::Wait(int milliseconds) {
       Drain();
       return true;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd p[2] = {{pidfd_, POLLIN, 0}, {output_, POLLIN, 0}};
     if (pidfd_ >= 0) {
@@ -178,8 +183,8 @@ struct Pipe {
 
 }  // namespace
 
-ChildProcess StartChild(const std::u16string& program, const std::u16string&,
-                        const std::vector<std::u16string>& args, OutputSink output) {
+ChildProcess StartChild(const std::u16string& program, const std::u16string&, const std::vector<std::u16string>& args,
+                        OutputSink output) {
   std::vector<std::string> native;
   for (const auto& arg : args) native.push_back(ToUtf8(arg));
   std::vector<char*> argv;
@@ -199,9 +204,9 @@ ChildProcess StartChild(const std::u16string& program, const std::u16string&,
   SpawnSetup setup;
   int err = 0;
   for (int fd = 0; fd <= 2 && err == 0; ++fd)
-    err = fd == 2 && output ? posix_spawn_file_actions_adddup2(&setup.actions, pipe.write, fd)
-                            : posix_spawn_file_actions_addopen(&setup.actions, fd, "/dev/null",
-                                                               fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    err = fd == 2 && output
+              ? posix_spawn_file_actions_adddup2(&setup.actions, pipe.write, fd)
+              : posix_spawn_file_actions_addopen(&setup.actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
   // Nothing of ours beyond the three standard descriptors reaches the child,
   // whatever other code in this process opened without close-on-exec.
   if (err == 0) err = posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);

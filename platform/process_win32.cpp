@@ -12,7 +12,9 @@ namespace {
 
 const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
-std::u16string U(const wchar_t* s, size_t length) { return std::u16string(reinterpret_cast<const char16_t*>(s), length); }
+std::u16string U(const wchar_t* s, size_t length) {
+  return std::u16string(reinterpret_cast<const char16_t*>(s), length);
+}
 
 std::u16string FolderOf(const std::u16string& path) {
   const size_t slash = path.find_last_of(u"\\/");
@@ -79,9 +81,9 @@ bool IsProgramFile(const std::u16string& path) {
 
 std::string SystemErrorText(int code) {
   wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::u16string message = length ? U(text, length) : std::u16string();
   if (text) LocalFree(text);
   // The system ends its texts with a line break and sometimes a blank.
@@ -98,7 +100,10 @@ std::u16string ChildOutputText(const std::string& bytes) {
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : process_(other.process_), thread_(other.thread_), output_(other.output_), end_(other.end_),
+    : process_(other.process_),
+      thread_(other.thread_),
+      output_(other.output_),
+      end_(other.end_),
       sink_(std::move(other.sink_)) {
   other.process_ = other.thread_ = other.output_ = nullptr;
 }
@@ -124,7 +129,8 @@ void ChildProcess::Drain() {
     DWORD waiting = 0, read = 0;
     // An anonymous pipe has no non-blocking read: only what it holds is read.
     if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &waiting, nullptr) ||
-        (waiting > 0 && !ReadFile(output_, buffer, waiting < sizeof buffer ? waiting : sizeof buffer, &read, nullptr))) {
+        (waiting > 0 &&
+         !ReadFile(output_, buffer, waiting < sizeof buffer ? waiting : sizeof buffer, &read, nullptr))) {
       // The child and everything it started have closed the pipe.
       CloseHandle(output_);
       output_ = nullptr;
@@ -190,8 +196,8 @@ ChildProcess StartChild(const std::u16string& program, const std::u16string& com
     if (!CreatePipe(&read.handle, &write.handle, &inherited, 1 << 16)) RaiseLastError();
     // Only the child's end is inherited.
     if (!SetHandleInformation(read.handle, HANDLE_FLAG_INHERIT, 0)) RaiseLastError();
-    input.handle = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0,
-                               nullptr);
+    input.handle =
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0, nullptr);
     if (input.handle == INVALID_HANDLE_VALUE) RaiseLastError();
     startup.dwFlags |= STARTF_USESTDHANDLES;
     startup.hStdInput = input.handle;

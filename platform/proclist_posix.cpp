@@ -18,7 +18,8 @@ std::vector<ProcessEntry> ListProcesses() {
   if (!proc) return processes;
   while (const dirent* d = readdir(proc)) {
     const std::string pid = d->d_name;
-    if (pid.empty() || pid.size() > 9 || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (pid.empty() || pid.size() > 9 ||
+        !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; }))
       continue;
     ProcessEntry entry;
     entry.id = static_cast<uint32_t>(std::stoul(pid));

@@ -9,9 +9,9 @@
 // new file beside it and renames it over the old one, so a reader never sees
 // half a file. A rewrite changes only the lines of the value it writes or
 // deletes: comments, other keys, the encoding (UTF-8, or UTF-16LE with a
-// byte-order mark as the registry editor saves it) and the line ends stay. A value that holds a control character (a folder name may hold a
-// line break) is written as hex(1), the format's UTF-16 string form, so it can
-// never forge another line.
+// byte-order mark as the registry editor saves it) and the line ends stay. A value that holds a control character (a
+// folder name may hold a line break) is written as hex(1), the format's UTF-16 string form, so it can never forge
+// another line.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -49,7 +49,7 @@ struct Entry {
 // The file as lines, in the encoding and with the line ends it came with. A
 // line that continues on the next ones (long hex data) is one line here.
 struct Document {
-  bool utf16 = false;   // UTF-16LE with a byte-order mark
+  bool utf16 = false;  // UTF-16LE with a byte-order mark
   bool utf8Bom = false;
   std::string eol = "\n";
   std::vector<std::string> lines;  // without line ends; continuations joined by eol
@@ -133,9 +133,7 @@ bool ParseHexString(const std::string& list, std::u16string& out) {
   return true;
 }
 
-bool IsKeyLine(const std::string& line) {
-  return SameTextAscii(FromUtf8(line), FromUtf8(kKeyLine));
-}
+bool IsKeyLine(const std::string& line) { return SameTextAscii(FromUtf8(line), FromUtf8(kKeyLine)); }
 
 // The file's bytes as UTF-8 text; false for UTF-16 with an odd byte count.
 bool DecodeFile(const std::string& bytes, Document& doc, std::string& text) {
@@ -143,8 +141,8 @@ bool DecodeFile(const std::string& bytes, Document& doc, std::string& text) {
     if (bytes.size() % 2 != 0) return false;
     std::u16string units;
     for (size_t i = 2; i < bytes.size(); i += 2)
-      units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                     (static_cast<unsigned char>(bytes[i + 1]) << 8));
+      units +=
+          static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
     doc.utf16 = true;
     text = ToUtf8(units);
   } else if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
@@ -271,7 +269,7 @@ bool HasControlCharacter(const std::u16string& text) {
 struct SettingsKey::Impl {
   std::string folder;
   std::string file;
-  int folderFd = -1;     // open and locked while the key is open
+  int folderFd = -1;          // open and locked while the key is open
   bool lockTimedOut = false;  // another program held the lock too long
 
   enum class FileState { Missing, Read, Failed };
@@ -305,8 +303,10 @@ struct SettingsKey::Impl {
     while (ok && done < text.size()) {
       const ssize_t n = write(fd, text.data() + done, text.size() - done);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ok = false;
-      else done += static_cast<size_t>(n);
+      if (n <= 0)
+        ok = false;
+      else
+        done += static_cast<size_t>(n);
     }
     ok = ok && fsync(fd) == 0;
     ok = (close(fd) == 0) && ok;

@@ -70,8 +70,8 @@ QImage FolderIcon(Folder kind) {
   const QColor front(current ? "#a6d6f7" : "#f7d27a");
   p.setPen(outline);
   p.setBrush(back);
-  p.drawRect(1, 1, 5, 2);   // tab
-  p.drawRect(1, 3, 13, 10); // body
+  p.drawRect(1, 1, 5, 2);    // tab
+  p.drawRect(1, 3, 13, 10);  // body
   if (kind != Folder::Closed) {
     const QPoint flap[] = {{4, 6}, {15, 6}, {13, 13}, {1, 13}};
     p.setBrush(front);

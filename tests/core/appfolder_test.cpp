@@ -38,6 +38,5 @@ TEST(ExtractFileDrive, Table) {
 #endif
       {u"", u""},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(ExtractFileDrive(c.path), c.drive) << std::string(c.path.begin(), c.path.end());
+  for (const Case& c : cases) EXPECT_EQ(ExtractFileDrive(c.path), c.drive) << std::string(c.path.begin(), c.path.end());
 }

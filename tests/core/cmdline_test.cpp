@@ -20,10 +20,22 @@ std::u16string P(std::u16string text) {
   return text;
 }
 
-const Args PreservingOptions = {u"/MIR", u"/XX", u"/FFT", u"/Z", u"/XA:H", u"/R:0", u"/XD", u"$Recycle.bin",
-                                u"Boot", u"Recycler", u"System Volume Information", u"/XF", u"*.exe"};
-const Args MirroringOptions = {u"/MIR", u"/FFT", u"/Z", u"/XA:H", u"/R:0", u"/XD", u"$Recycle.bin",
-                               u"Boot", u"Recycler", u"System Volume Information", u"/XF", u"*.exe"};
+const Args PreservingOptions = {u"/MIR",
+                                u"/XX",
+                                u"/FFT",
+                                u"/Z",
+                                u"/XA:H",
+                                u"/R:0",
+                                u"/XD",
+                                u"$Recycle.bin",
+                                u"Boot",
+                                u"Recycler",
+                                u"System Volume Information",
+                                u"/XF",
+                                u"*.exe"};
+const Args MirroringOptions = {u"/MIR", u"/FFT",         u"/Z",   u"/XA:H",    u"/R:0",
+                               u"/XD",  u"$Recycle.bin", u"Boot", u"Recycler", u"System Volume Information",
+                               u"/XF",  u"*.exe"};
 
 struct LineCase {
   std::u16string source, destination;
@@ -55,8 +67,12 @@ TEST(MirrorCommandLine, BuildsTheLineAndEachFolderSplitsBackAsOneArgument) {
       {P(u"|say \"hi\""), P(u"|q\""), true, P(u"|say \"hi\"|"), P(u"|q\"|"), {}},
       {P(u"|x\\\"y z"), P(u"|\"\""), false, P(u"|x\\\"y z|"), P(u"|\"\"|"), {}},
       // Backslashes at the end of a quoted path must not escape its closing quote.
-      {P(u"|x\\ y\\\\"), P(u"|end\\"), true, P(u"|x\\ y\\\\") + (PathDelim == u'\\' ? u"" : P(u"|")),
-       P(u"|end\\") + (PathDelim == u'\\' ? u"" : P(u"|")), {}},
+      {P(u"|x\\ y\\\\"),
+       P(u"|end\\"),
+       true,
+       P(u"|x\\ y\\\\") + (PathDelim == u'\\' ? u"" : P(u"|")),
+       P(u"|end\\") + (PathDelim == u'\\' ? u"" : P(u"|")),
+       {}},
       {P(u"|M\u00eddia a\u00e7\u00e3o"), P(u"|out"), true, P(u"|M\u00eddia a\u00e7\u00e3o|"), P(u"|out|"), {}},
   };
   for (const auto& c : cases) {
@@ -128,7 +144,9 @@ TEST(TrimControl, StripsCodesUpTo32AtBothEndsOnly) {
       {u"", u""},
       {u" \t\r\n\x01", u""},
       {u"  robocopy a  b\t\n", u"robocopy a  b"},
-      {u"\x1f" u"x\x7f", u"x\x7f"},
+      {u"\x1f"
+       u"x\x7f",
+       u"x\x7f"},
       {u"\u00a0x", u"\u00a0x"},
   };
   for (const auto& [in, want] : cases) EXPECT_EQ(TrimControl(in), want);

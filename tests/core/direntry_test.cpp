@@ -24,10 +24,10 @@ TEST(DirectoryEntryError, Table) {
   const std::vector<Case> cases = {
       {U(t / "folder"), 0},
       {U(t / "folder" / "inner"), 0},
-      {U(t / "missing"), 2},              // the parent is there
-      {U(t / "missing" / "deeper"), 3},   // the parent is missing too
-      {U(t / "clip.mov"), 267},           // a file is not a folder
-      {U(t / "clip.mov" / "inner"), 3},   // nor a path through one
+      {U(t / "missing"), 2},             // the parent is there
+      {U(t / "missing" / "deeper"), 3},  // the parent is missing too
+      {U(t / "clip.mov"), 267},          // a file is not a folder
+      {U(t / "clip.mov" / "inner"), 3},  // nor a path through one
   };
   for (const Case& c : cases) EXPECT_EQ(platform::DirectoryEntryError(c.path), c.code) << fs::path(c.path).string();
 }

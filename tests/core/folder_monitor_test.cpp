@@ -334,20 +334,32 @@ void FolderMonTest::ExpectReported(const ChangeCase& c) {
 
 TEST_F(FolderMonTest, RealChangesAreReportedWithTheirNames) {
   const std::vector<ChangeCase> cases = {
-      {"file created", {ctFileName}, false, Nothing,
-       [](auto& d) { WriteFile(d / "a.txt", "x"); }, {{faNew, "a.txt"}}},
-      {"rename", {ctFileName}, false, [](auto& d) { WriteFile(d / "old.txt", "x"); },
+      {"file created", {ctFileName}, false, Nothing, [](auto& d) { WriteFile(d / "a.txt", "x"); }, {{faNew, "a.txt"}}},
+      {"rename",
+       {ctFileName},
+       false,
+       [](auto& d) { WriteFile(d / "old.txt", "x"); },
        [](auto& d) { std::filesystem::rename(d / "old.txt", d / "new.txt"); },
        {{faRenamedOld, "old.txt"}, {faRenamedNew, "new.txt"}}},
-      {"file written right after its new subfolder", TChangeTypes(59), true, Nothing,
+      {"file written right after its new subfolder",
+       TChangeTypes(59),
+       true,
+       Nothing,
        [](auto& d) {
          std::filesystem::create_directory(d / "sub");
          WriteFile(d / "sub" / "name.txt", "x");
        },
        {{faNew, "sub"}, {faNew, Rel({"sub", "name.txt"})}}},
-      {"moved in from outside", {ctFileName}, false, [](auto& d) { WriteFile(d.parent_path() / "in.txt", "x"); },
-       [](auto& d) { std::filesystem::rename(d.parent_path() / "in.txt", d / "in.txt"); }, {{faNew, "in.txt"}}},
-      {"moved out", {ctFileName}, false, [](auto& d) { WriteFile(d / "out.txt", "x"); },
+      {"moved in from outside",
+       {ctFileName},
+       false,
+       [](auto& d) { WriteFile(d.parent_path() / "in.txt", "x"); },
+       [](auto& d) { std::filesystem::rename(d.parent_path() / "in.txt", d / "in.txt"); },
+       {{faNew, "in.txt"}}},
+      {"moved out",
+       {ctFileName},
+       false,
+       [](auto& d) { WriteFile(d / "out.txt", "x"); },
        [](auto& d) { std::filesystem::rename(d / "out.txt", d.parent_path() / "out.txt"); },
        {{faRemoved, "out.txt"}}},
   };
@@ -358,12 +370,16 @@ TEST_F(FolderMonTest, ChangesInFoldersThatExistedBeforeAreReported) {
   // Wine watches only the subfolders created after the watch began.
   if (RunningUnderWine()) GTEST_SKIP() << "Wine does not watch subfolders that already exist";
   const std::vector<ChangeCase> cases = {
-      {"file in an existing subfolder, removed", {ctFileName}, true,
+      {"file in an existing subfolder, removed",
+       {ctFileName},
+       true,
        [](auto& d) { WriteFile(d / "deep" / "er" / "f.txt", "x"); },
        [](auto& d) { std::filesystem::remove(d / "deep" / "er" / "f.txt"); },
        {{faRemoved, Rel({"deep", "er", "f.txt"})}}},
       // The renamed folder's watch must follow its new name.
-      {"file created in a renamed subfolder", TChangeTypes(59), true,
+      {"file created in a renamed subfolder",
+       TChangeTypes(59),
+       true,
        [](auto& d) { std::filesystem::create_directories(d / "d1" / "inner"); },
        [](auto& d) {
          std::filesystem::rename(d / "d1", d / "d2");
@@ -389,8 +405,10 @@ TEST_F(FolderMonTest, ChangesWhileTheWatchesAreSetUpAreReported) {
   auto reported = [&](const std::string& name) {
     return std::any_of(got.begin(), got.end(), [&](const Delivery& d) { return d.name == name; });
   };
-  EXPECT_TRUE(DrainUntil([&] { return reported(Rel({last.c_str(), "new.txt"})) && reported(Rel({before.c_str(), "f.txt"})); }))
-      << got.size() << " reports";
+  EXPECT_TRUE(DrainUntil([&] {
+    return reported(Rel({last.c_str(), "new.txt"})) && reported(Rel({before.c_str(), "f.txt"}));
+  })) << got.size()
+      << " reports";
 }
 
 // Changes the platform could not keep (its queue overflowed while the worker

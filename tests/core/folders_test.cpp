@@ -53,12 +53,9 @@ TEST(ForceDirectories, Table) {
     bool existsAfter;
   };
   const std::vector<Case> cases = {
-      {U(t / "have"), true, true},
-      {U(t / "new"), true, true},
-      {U(t / "a" / "b" / "c"), true, true},
-      {U(t / "trailing") + PathDelim, true, true},
-      {U(t / "file"), false, false},
-      {U(t / "file" / "below"), false, false},
+      {U(t / "have"), true, true},          {U(t / "new"), true, true},
+      {U(t / "a" / "b" / "c"), true, true}, {U(t / "trailing") + PathDelim, true, true},
+      {U(t / "file"), false, false},        {U(t / "file" / "below"), false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(fs::path(c.path).string());
@@ -78,9 +75,14 @@ TEST(ForceDirectories, EmptyPathRaises) {
 
 TEST(EInOutError, MessagesByCode) {
   const std::vector<std::pair<int, std::string>> cases = {
-      {2, "File not found"},  {3, "Invalid filename"}, {4, "Too many open files"},
-      {5, "File access denied"}, {100, "Read beyond end of file"}, {101, "Disk full"},
-      {106, "Invalid numeric input"}, {32, "I/O error 32"},
+      {2, "File not found"},
+      {3, "Invalid filename"},
+      {4, "Too many open files"},
+      {5, "File access denied"},
+      {100, "Read beyond end of file"},
+      {101, "Disk full"},
+      {106, "Invalid numeric input"},
+      {32, "I/O error 32"},
   };
   for (const auto& [code, text] : cases) {
     const EInOutError e(code);

@@ -160,8 +160,7 @@ TEST(FolderSize, LinkCyclesEnd) {
   WriteFile(t / "pair" / "m1" / "a.bin", std::string(1000, 'a'));
   WriteFile(t / "pair" / "m2" / "b.bin", std::string(10000, 'b'));
   if (!TryLink(r, r / "loop" / "back") || !TryLink(r / "sub", r / "alias") ||
-      !TryLink(t / "pair" / "m2", t / "pair" / "m1" / "to2") ||
-      !TryLink(t / "pair" / "m1", t / "pair" / "m2" / "to1"))
+      !TryLink(t / "pair" / "m2", t / "pair" / "m1" / "to2") || !TryLink(t / "pair" / "m1", t / "pair" / "m2" / "to1"))
     GTEST_SKIP() << "links to folders cannot be made here";
 
   ExpectSizes({
@@ -209,9 +208,14 @@ TEST(FolderHoldsFiles, AnyFileAtAnyDepthCounts) {
     std::u16string path;
     bool holds;
   } cases[] = {
-      {U(tmp / "empty"), false},       {U(tmp / "folders"), false},  {U(tmp / "deep"), true},
-      {U(tmp / "hidden"), false},       {U(tmp / "top"), true},       {U(tmp / "missing"), false},
-      {U(tmp / "top" / "clip.mp4"), false}, {u"", false},
+      {U(tmp / "empty"), false},
+      {U(tmp / "folders"), false},
+      {U(tmp / "deep"), true},
+      {U(tmp / "hidden"), false},
+      {U(tmp / "top"), true},
+      {U(tmp / "missing"), false},
+      {U(tmp / "top" / "clip.mp4"), false},
+      {u"", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(fs::path(c.path).string());
@@ -257,7 +261,10 @@ TEST(FolderSize, SiblingWalksOnSeveralThreadsGiveTheSameSums) {
 TEST(FolderSize, ANameThatIsNotUtf8IsNeverAnotherFolder) {
   TempDir t;
   WriteFile(t / "sub" / "clip.mov", std::string(100, 'x'));
-  for (const char* odd : {"sub\xC0\xAF", "sub\xC0\x80" "x"}) fs::create_directories(t / odd);
+  for (const char* odd : {"sub\xC0\xAF",
+                          "sub\xC0\x80"
+                          "x"})
+    fs::create_directories(t / odd);
   EXPECT_EQ(FolderSize(U(t.path()), true), 100);
 }
 #endif

@@ -33,27 +33,28 @@ void ExpectConversions(std::u16string (*convert)(const std::u16string&), const s
 }
 
 TEST(ExtendedLengthForm, PrefixesFullPathsAndLeavesTheRest) {
-  ExpectConversions(platform::ExtendedLengthForm, {
-      {u"C:\\", u"\\\\?\\C:\\"},
-      {u"C:\\media\\clip.mov", u"\\\\?\\C:\\media\\clip.mov"},
-      {u"z:\\a", u"\\\\?\\z:\\a"},
-      {u"\\\\server\\share", u"\\\\?\\UNC\\server\\share"},
-      {u"\\\\server\\share\\deep\\clip.mov", u"\\\\?\\UNC\\server\\share\\deep\\clip.mov"},
-      // Already in the form, or a device: unchanged.
-      {u"\\\\?\\C:\\media", u"\\\\?\\C:\\media"},
-      {u"\\\\?\\UNC\\server\\share", u"\\\\?\\UNC\\server\\share"},
-      {u"\\\\.\\COM1", u"\\\\.\\COM1"},
-      {u"\\??\\C:\\media", u"\\??\\C:\\media"},
-      // Not full, or not in backslashes: only the system can make these full.
-      {u"", u""},
-      {u"media\\clip.mov", u"media\\clip.mov"},
-      {u"C:media", u"C:media"},
-      {u"C:", u"C:"},
-      {u"\\media", u"\\media"},
-      {u"\\\\\\x", u"\\\\\\x"},
-      {u"C:/media", u"C:/media"},
-      {u"1:\\media", u"1:\\media"},
-  });
+  ExpectConversions(platform::ExtendedLengthForm,
+                    {
+                        {u"C:\\", u"\\\\?\\C:\\"},
+                        {u"C:\\media\\clip.mov", u"\\\\?\\C:\\media\\clip.mov"},
+                        {u"z:\\a", u"\\\\?\\z:\\a"},
+                        {u"\\\\server\\share", u"\\\\?\\UNC\\server\\share"},
+                        {u"\\\\server\\share\\deep\\clip.mov", u"\\\\?\\UNC\\server\\share\\deep\\clip.mov"},
+                        // Already in the form, or a device: unchanged.
+                        {u"\\\\?\\C:\\media", u"\\\\?\\C:\\media"},
+                        {u"\\\\?\\UNC\\server\\share", u"\\\\?\\UNC\\server\\share"},
+                        {u"\\\\.\\COM1", u"\\\\.\\COM1"},
+                        {u"\\??\\C:\\media", u"\\??\\C:\\media"},
+                        // Not full, or not in backslashes: only the system can make these full.
+                        {u"", u""},
+                        {u"media\\clip.mov", u"media\\clip.mov"},
+                        {u"C:media", u"C:media"},
+                        {u"C:", u"C:"},
+                        {u"\\media", u"\\media"},
+                        {u"\\\\\\x", u"\\\\\\x"},
+                        {u"C:/media", u"C:/media"},
+                        {u"1:\\media", u"1:\\media"},
+                    });
 }
 
 #ifdef _WIN32
@@ -67,14 +68,14 @@ TEST(ApiPath, MakesThePathFullAsTheSystemDoes) {
   const std::u16string current = CurrentFolder();
   const std::u16string here = platform::ExtendedLengthForm(current.back() == u'\\' ? current : current + u"\\");
   ExpectConversions(platform::ApiPath, {
-      {u"C:/media/./a/../clip.mov", u"\\\\?\\C:\\media\\clip.mov"},
-      {u"C:\\media\\\\clip.mov", u"\\\\?\\C:\\media\\clip.mov"},
-      {u"C:\\media\\clip.mov. ", u"\\\\?\\C:\\media\\clip.mov"},
-      {u"//server/share/x", u"\\\\?\\UNC\\server\\share\\x"},
-      {u"\\\\?\\C:\\media\\x", u"\\\\?\\C:\\media\\x"},
-      {u"clip.mov", here + u"clip.mov"},
-      {u"", u""},
-  });
+                                           {u"C:/media/./a/../clip.mov", u"\\\\?\\C:\\media\\clip.mov"},
+                                           {u"C:\\media\\\\clip.mov", u"\\\\?\\C:\\media\\clip.mov"},
+                                           {u"C:\\media\\clip.mov. ", u"\\\\?\\C:\\media\\clip.mov"},
+                                           {u"//server/share/x", u"\\\\?\\UNC\\server\\share\\x"},
+                                           {u"\\\\?\\C:\\media\\x", u"\\\\?\\C:\\media\\x"},
+                                           {u"clip.mov", here + u"clip.mov"},
+                                           {u"", u""},
+                                       });
 }
 
 const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }

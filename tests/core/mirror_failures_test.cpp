@@ -42,7 +42,8 @@ TEST(MirrorFailures, FailureLinesOfBothCopyProgramsAndFilesInUse) {
   } cases[] = {
       {"the mirror tool's lines",
        "ERROR : Copying File /d/clip.mp4 : No space left on device\nERROR : Deleting Extra /d/x : Permission denied\n",
-       {u"ERROR : Copying File /d/clip.mp4 : No space left on device", u"ERROR : Deleting Extra /d/x : Permission denied"},
+       {u"ERROR : Copying File /d/clip.mp4 : No space left on device",
+        u"ERROR : Deleting Extra /d/x : Permission denied"},
        {}},
       {"a file in use, from the mirror tool",
        "ERROR : File In Use /s/grava.mxf : open for writing by another program\n",
@@ -66,12 +67,11 @@ TEST(MirrorFailures, FailureLinesOfBothCopyProgramsAndFilesInUse) {
        "ERROR : Accessing Source Directory /s : No such file or directory",
        {u"ERROR : Accessing Source Directory /s : No such file or directory"},
        {}},
-      {"lines that name no failure",
-       "ERRORS seen: 0\n   Files :  3  1\nno ERROR here\nTotal ERROR 5\n\n",
-       {},
+      {"lines that name no failure", "ERRORS seen: 0\n   Files :  3  1\nno ERROR here\nTotal ERROR 5\n\n", {}, {}},
+      {"UTF-8 paths",
+       "ERROR : Copying File /d/mídia/ação.mov : Input/output error\n",
+       {u"ERROR : Copying File /d/m\u00eddia/a\u00e7\u00e3o.mov : Input/output error"},
        {}},
-      {"UTF-8 paths", "ERROR : Copying File /d/mídia/ação.mov : Input/output error\n",
-       {u"ERROR : Copying File /d/m\u00eddia/a\u00e7\u00e3o.mov : Input/output error"}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -122,7 +122,11 @@ TEST(MirrorFailureNotice, WhenARunShowsWhat) {
       {"copied", {true, 1, 0}, "", false, false, u""},
       {"extras seen, copied", {true, 3, 0}, "", false, false, u""},
       {"a failure", {true, 9, 0}, tool, false, false, Head + u"\n\n" + clip},
-      {"fatal", {true, 16, 0}, "ERROR : Invalid Parameter #3 : \"/Q\"\n", false, false,
+      {"fatal",
+       {true, 16, 0},
+       "ERROR : Invalid Parameter #3 : \"/Q\"\n",
+       false,
+       false,
        Head + u"\n\nERROR : Invalid Parameter #3 : \"/Q\""},
       {"a failure without lines", {true, 8, 0}, "", false, false, Head},
       {"more than five lines", {true, 8, 0}, seven, false, false, Head + u"\n" + firstFive + u"\n..."},
@@ -134,7 +138,11 @@ TEST(MirrorFailureNotice, WhenARunShowsWhat) {
       {"only files in use, hot folder", {true, 8, 0}, inUse, false, true, u""},
       {"only files in use, by the user", {true, 8, 0}, inUse, false, false, Head + u"\n\n" + busy},
       {"files in use and a failure, hot folder", {true, 9, 0}, inUse + tool, false, true, Head + u"\n\n" + clip},
-      {"files in use and a failure, by the user", {true, 9, 0}, inUse + tool, false, false,
+      {"files in use and a failure, by the user",
+       {true, 9, 0},
+       inUse + tool,
+       false,
+       false,
        Head + u"\n\n" + busy + u"\n" + clip},
       {"only files in use but fatal, hot folder", {true, 16, 0}, inUse, false, true, Head},
   };
@@ -166,9 +174,8 @@ class ChildFailures : public ::testing::Test {
   // Runs the stand-in to its end as the runner does and returns the notice.
   std::u16string Run(bool hotFolder = false) {
     TMirrorFailures failures;
-    platform::ChildProcess child =
-        StartChild(U(ChildHelperPath()), MirrorCommandLine(U(tmp / "src"), U(records), true),
-                             [&failures](std::string_view bytes) { failures.Feed(bytes); });
+    platform::ChildProcess child = StartChild(U(ChildHelperPath()), MirrorCommandLine(U(tmp / "src"), U(records), true),
+                                              [&failures](std::string_view bytes) { failures.Feed(bytes); });
     WaitForEnd(child);
     const platform::ChildEnd end = child.End();
     child.Close();

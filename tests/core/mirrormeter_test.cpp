@@ -63,11 +63,8 @@ TEST(MirrorMeter, RootsSetMeanwhileAreMeasuredFromThenOn) {
   };
   // An empty root names no folder and a missing one holds nothing: both count 0.
   const std::vector<Case> cases{
-      {U(t / "one"), U(t / "two"), 10, 20},
-      {U(t / "two"), U(t / "one"), 20, 10},
-      {u"", U(t / "two"), 0, 20},
-      {U(t / "one"), u"", 10, 0},
-      {U(t / "missing"), U(t / "one"), 0, 10},
+      {U(t / "one"), U(t / "two"), 10, 20}, {U(t / "two"), U(t / "one"), 20, 10},    {u"", U(t / "two"), 0, 20},
+      {U(t / "one"), u"", 10, 0},           {U(t / "missing"), U(t / "one"), 0, 10},
   };
   MirrorMeter meter(U(t / "missing"), u"");
   for (const Case& c : cases) {

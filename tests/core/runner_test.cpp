@@ -177,7 +177,7 @@ TEST(StartChild, GivesTheChildOnlyDevNullAsItsDescriptors) {
   // Read for its failures, the child's standard error is a pipe, and only that.
   std::string errors;
   child = StartChild(U(ChildHelperPath()), MirrorCommandLine(U(tmp / "src"), U(tmp / "dst"), false),
-                               [&errors](std::string_view bytes) { errors += bytes; });
+                     [&errors](std::string_view bytes) { errors += bytes; });
   WaitForEnd(child);
   const std::string fds = ReadFile(tmp / "dst" / "fds.txt");
   EXPECT_TRUE(fds.starts_with("0 /dev/null\n1 /dev/null\n2 pipe:[")) << fds;
@@ -218,8 +218,10 @@ TEST(FoldersOverlap, SameOrNestedFoldersOverlapSiblingsDoNot) {
   // A bind mount shows a folder under another path that no link explains:
   // only the folders' identities tell.
   fs::create_directories(tmp / "bound");
-  const bool bound = geteuid() == 0 && std::system(("mount --bind '" + (tmp / "a").string() + "' '" +
-                                                    (tmp / "bound").string() + "' 2>/dev/null").c_str()) == 0;
+  const bool bound =
+      geteuid() == 0 &&
+      std::system(
+          ("mount --bind '" + (tmp / "a").string() + "' '" + (tmp / "bound").string() + "' 2>/dev/null").c_str()) == 0;
   if (bound) {
     cases.push_back({t + u"/bound/b/c", t + u"/a", true});
     cases.push_back({t + u"/bound", t + u"/a/b", true});
@@ -244,18 +246,17 @@ TEST(MirrorPercentage, DestinationAgainstSourceRoundedHalfToEvenAndHeldWithinThe
     int64_t source, destination;
     int32_t percent;
   } cases[] = {
-      {8, 1, 12},                  // 12.5: the even neighbour below
-      {8, 3, 38},                  // 37.5: the even neighbour above
-      {8, 4, 50},
-      {8, 16, 100},                // more than the source shows as full
-      {8, 800000000, 100},         // a hundred million times larger
-      {1, INT64_MAX, 100},         // far beyond int's range
-      {3, 2, 67},                  // 66.67
-      {200, 1, 0},                 // 0.5: the even neighbour below
-      {200, 3, 2},                 // 1.5: the even neighbour above
-      {8, 0, 0},                   // nothing copied yet
-      {0, 0, 0},                   // an empty source and an empty destination: no ratio, nothing shown
-      {0, 5, 100},                 // an empty source: the destination holds all of it and more
+      {8, 1, 12},                         // 12.5: the even neighbour below
+      {8, 3, 38},                         // 37.5: the even neighbour above
+      {8, 4, 50},          {8, 16, 100},  // more than the source shows as full
+      {8, 800000000, 100},                // a hundred million times larger
+      {1, INT64_MAX, 100},                // far beyond int's range
+      {3, 2, 67},                         // 66.67
+      {200, 1, 0},                        // 0.5: the even neighbour below
+      {200, 3, 2},                        // 1.5: the even neighbour above
+      {8, 0, 0},                          // nothing copied yet
+      {0, 0, 0},                          // an empty source and an empty destination: no ratio, nothing shown
+      {0, 5, 100},                        // an empty source: the destination holds all of it and more
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.destination) + " of " + std::to_string(c.source));

@@ -92,11 +92,23 @@ TEST(SettingAsBoolean, ReadsTheHotFolderChoice) {
     bool expected;
   };
   const std::vector<Case> cases = {
-      {u"-1", true}, {u"0", false}, {u"", true},     {u"7", true},   {u"true", true},
-      {u"FALSE", false}, {u"False", false}, {u"abc", true}, {u"00", false}, {u" 0", false},
+      {u"-1", true},
+      {u"0", false},
+      {u"", true},
+      {u"7", true},
+      {u"true", true},
+      {u"FALSE", false},
+      {u"False", false},
+      {u"abc", true},
+      {u"00", false},
+      {u" 0", false},
       // The extremes of 64 bits and beyond: read without overflow.
-      {u"-9223372036854775808", true}, {u"9223372036854775807", true}, {u"-99999999999999999999", true},
-      {u"-0", false}, {u"$0", false}, {u"-0x8000000000000000", true},
+      {u"-9223372036854775808", true},
+      {u"9223372036854775807", true},
+      {u"-99999999999999999999", true},
+      {u"-0", false},
+      {u"$0", false},
+      {u"-0x8000000000000000", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));
@@ -183,10 +195,10 @@ TEST_F(SettingsStore, AFileThatCannotBeReadIsNeverReplaced) {
 // Two lines whose names differ only in letter case (a hand-edited file): a
 // write lands where a read looks, and leaves one line of that name.
 TEST_F(SettingsStore, NamesDifferingOnlyInCaseAreOneValue) {
-  const std::string key =
-      "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL]\n";
-  testsupport::WriteFile(store.file(), key + "\"storage_Origem\"=\"/first\"\n\"AutoCheck\"=\"0\"\n"
-                                             "\"STORAGE_ORIGEM\"=\"/second\"\n");
+  const std::string key = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL]\n";
+  testsupport::WriteFile(store.file(), key +
+                                           "\"storage_Origem\"=\"/first\"\n\"AutoCheck\"=\"0\"\n"
+                                           "\"STORAGE_ORIGEM\"=\"/second\"\n");
   EXPECT_EQ(SettingValue(u"ler", u"STORAGE_ORIGEM", u""), u"/first");
   SettingValue(u"escrever", u"Storage_origem", u"/third");
   EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u""), u"/third");
@@ -204,11 +216,9 @@ TEST_F(SettingsStore, AValueHoldingANulIsRefused) {
             "Failed to set data for 'storage_Origem'");
   EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u""), u"/media/card");
 
-  const std::string key =
-      "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL]\n";
+  const std::string key = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL]\n";
   testsupport::WriteFile(store.file(), key + "\"storage_Origem\"=\"/media\0/other\"\n"s);
-  EXPECT_EQ(MessageOf([] { SettingValue(u"ler", u"storage_Origem", u""); }),
-            "Failed to get data for 'storage_Origem'");
+  EXPECT_EQ(MessageOf([] { SettingValue(u"ler", u"storage_Origem", u""); }), "Failed to get data for 'storage_Origem'");
   testsupport::WriteFile(store.file(), key + "\"storage_Origem\"=\"/media\xC0\x80/other\"\n");
   EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u""), u"/media\uFFFD\uFFFD/other");
 }
@@ -259,16 +269,20 @@ TEST_F(SettingsStore, AFileSavedByTheRegistryEditorOnWindows) {
       u"[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL]\r\n";
   const std::u16string tail =
       u"\r\n[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL\\Janela]\r\n\"Largura\"=\"967\"\r\n\r\n";
-  testsupport::WriteFile(store.file(), utf16(head + u"\"storage_Origem\"=\"D:\\\\Cartões\\\\A001\"\r\n"
-                                                    u"\"Outro\"=dword:00000001\r\n" + tail));
+  testsupport::WriteFile(store.file(), utf16(head +
+                                             u"\"storage_Origem\"=\"D:\\\\Cartões\\\\A001\"\r\n"
+                                             u"\"Outro\"=dword:00000001\r\n" +
+                                             tail));
   EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u""), u"D:\\Cartões\\A001");
   EXPECT_EQ(SettingValue(u"ler", u"Largura", u"not ours"), u"not ours");
 
   SettingValue(u"escrever", u"storage_Origem", u"/media/cartão");
   SettingValue(u"escrever", u"storage_Destino", u"/mnt/backup");
   EXPECT_EQ(testsupport::ReadFile(store.file()),
-            utf16(head + u"\"storage_Origem\"=\"/media/cartão\"\r\n\"Outro\"=dword:00000001\r\n"
-                         u"\"storage_Destino\"=\"/mnt/backup\"\r\n" + tail));
+            utf16(head +
+                  u"\"storage_Origem\"=\"/media/cartão\"\r\n\"Outro\"=dword:00000001\r\n"
+                  u"\"storage_Destino\"=\"/mnt/backup\"\r\n" +
+                  tail));
   EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u""), u"/media/cartão");
   EXPECT_EQ(SettingValue(u"ler", u"storage_Destino", u""), u"/mnt/backup");
 }
@@ -278,8 +292,7 @@ TEST_F(SettingsStore, AnUnreadableFileIsNeverOverwritten) {
   testsupport::WriteFile(store.file(), garbage);
   EXPECT_EQ(MessageOf([] { SettingValue(u"escrever", u"storage_Origem", u"/x"); }),
             "Failed to set data for 'storage_Origem'");
-  EXPECT_EQ(MessageOf([] { SettingValue(u"ler", u"storage_Origem", u""); }),
-            "Failed to get data for 'storage_Origem'");
+  EXPECT_EQ(MessageOf([] { SettingValue(u"ler", u"storage_Origem", u""); }), "Failed to get data for 'storage_Origem'");
   EXPECT_EQ(SettingValue(u"excluir", u"a", u""), u"OK");
   EXPECT_EQ(testsupport::ReadFile(store.file()), garbage);
 }
@@ -289,9 +302,10 @@ TEST_F(SettingsStore, TheFileIsTheUsersAlone) {
   struct stat st {};
   ASSERT_EQ(stat(store.file().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(testsupport::ReadFile(store.file()).rfind("Windows Registry Editor Version 5.00\n\n"
-                                                      "[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL]\n",
-                                                      0),
+  EXPECT_EQ(testsupport::ReadFile(store.file())
+                .rfind("Windows Registry Editor Version 5.00\n\n"
+                       "[HKEY_CURRENT_USER\\Software\\Corvalen\\TARNVEL]\n",
+                       0),
             0u);
 }
 

@@ -45,8 +45,8 @@ class Child {
     si.cb = sizeof si;
     std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
     // Without a console of its own: no console host outlives a child ended by force.
-    if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                       nullptr, &si, &pi_)) {
+    if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                       &si, &pi_)) {
       CloseHandle(pi_.hThread);
     }
   }

@@ -17,13 +17,19 @@ TEST(FromUtf8, DecodesStrictly) {
   const std::u16string R = u"\uFFFD";
   const std::vector<Case> cases = {
       {"plain/ascii", u"plain/ascii"},
-      {"Cart\xC3\xB5" "es \xE2\x82\xAC", u"Cartões €"},
+      {"Cart\xC3\xB5"
+       "es \xE2\x82\xAC",
+       u"Cartões €"},
       {"\xF0\x9F\x8E\xAC", u"🎬"},
       {"\xEF\xBF\xBF", u"\uFFFF"},
       {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
       // Overlong forms of "/", NUL and "." never decode to them.
-      {"a\xC0\xAF" "b", u"a" + R + R + u"b"},
-      {"a\xC0\x80" "b", u"a" + R + R + u"b"},
+      {"a\xC0\xAF"
+       "b",
+       u"a" + R + R + u"b"},
+      {"a\xC0\x80"
+       "b",
+       u"a" + R + R + u"b"},
       {"\xE0\x80\xAF", R + R + R},
       {"\xF0\x80\x80\xAF", R + R + R + R},
       {"\xC1\xBF", R + R},
@@ -32,7 +38,9 @@ TEST(FromUtf8, DecodesStrictly) {
       {"\xF4\x90\x80\x80", R + R + R + R},
       {"\xF5\x80", R + R},
       // A sequence cut short is one U+FFFD, and what follows is kept.
-      {"\xE2\x82" "x", R + u"x"},
+      {"\xE2\x82"
+       "x",
+       R + u"x"},
       {"\xF0\x9F\x8E", R},
       {"\x80\xBF", R + R},
       {"\xFF\xFE", R + R},

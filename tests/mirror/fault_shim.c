@@ -84,7 +84,8 @@ static void LogSync(const char* call, int fd) {
   length = snprintf(line, sizeof line, "%s %s\n", call, path);
   out = open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (out < 0) return;
-  if (write(out, line, (size_t)length) < 0) { /* a test log: nothing to do */ }
+  if (write(out, line, (size_t)length) < 0) { /* a test log: nothing to do */
+  }
   close(out);
 }
 

@@ -123,11 +123,11 @@ TEST(MirrorBehaviour, FoldersInsideEachOther) {
     const char* name;
     const char* source;
     const char* destination;
-    const char* added;    // a file added to the fixture, or null
-    const char* copied;   // a file the mirror must have made
-    const char* absent;   // a path that must not exist afterwards
-    const char* grown;    // the part of the source that is the destination, or null
-    int failure;          // 8 when a folder on the source's path blocks the mirror
+    const char* added;   // a file added to the fixture, or null
+    const char* copied;  // a file the mirror must have made
+    const char* absent;  // a path that must not exist afterwards
+    const char* grown;   // the part of the source that is the destination, or null
+    int failure;         // 8 when a folder on the source's path blocks the mirror
   };
   const Case cases[] = {
       {"destination inside the source", "tree", "tree/copy", nullptr, "tree/copy/media/clip.mov", "tree/copy/copy",
@@ -140,8 +140,8 @@ TEST(MirrorBehaviour, FoldersInsideEachOther) {
       {"source holds a folder of its own name", "tree/media", "tree", "tree/media/media/x", "tree/clip.mov",
        "tree/notes.txt", nullptr, 8},
       // ... or a folder on the way down to it.
-      {"source holds the path down to itself", "tree/media", "", "tree/media/tree/media/y", "clip.mov",
-       "tree/media/y", nullptr, 8},
+      {"source holds the path down to itself", "tree/media", "", "tree/media/tree/media/y", "clip.mov", "tree/media/y",
+       nullptr, 8},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -247,15 +247,17 @@ TEST(MirrorBehaviour, SourceEntriesThatCannotBeExaminedKeepTheirCopies) {
     WriteFile(t.destination / "other.txt", "o");
     mirrortest::SetTime(t.destination / "other.txt", 1'600'000'000);
     mirrortest::SetTime(t.source / "other.txt", 1'600'000'000);
-    const mirrortest::Outcome o = mirrortest::RunMirror(
-        mirrortest::ProgramArgs(t.source, t.destination, false), t.logs / "run",
-        mirrortest::ShimEnv({"FAULT_FOLDER=" + t.source.string(), "FAULT_NAME=clip.mov", "FAULT_ERRNO=" + std::string(c.error)}));
+    const mirrortest::Outcome o =
+        mirrortest::RunMirror(mirrortest::ProgramArgs(t.source, t.destination, false), t.logs / "run",
+                              mirrortest::ShimEnv({"FAULT_FOLDER=" + t.source.string(), "FAULT_NAME=clip.mov",
+                                                   "FAULT_ERRNO=" + std::string(c.error)}));
     EXPECT_EQ(o.exitCode, c.exitCode) << o.err;
     EXPECT_EQ(fs::exists(t.destination / clip), c.kept);
     if (c.kept) {
       EXPECT_EQ(ReadFile(t.destination / clip), "backup");
       // One line names it.
-      EXPECT_NE(o.err.find("ERROR : Accessing Source File " + (t.destination / "clip.mov").string()), std::string::npos) << o.err;
+      EXPECT_NE(o.err.find("ERROR : Accessing Source File " + (t.destination / "clip.mov").string()), std::string::npos)
+          << o.err;
     }
   }
 }
@@ -266,8 +268,7 @@ TEST(MirrorBehaviour, FileChangingWhileCopiedIsNotPutInPlace) {
     bool append;    // else rewritten in place, its size unchanged
     bool replaces;  // the destination holds an older copy; else the file is new there
   };
-  for (const Case& c : {Case{"a clip still being recorded", true, true},
-                        Case{"a file rewritten in place", false, true},
+  for (const Case& c : {Case{"a clip still being recorded", true, true}, Case{"a file rewritten in place", false, true},
                         Case{"a new clip still being recorded", true, false}}) {
     SCOPED_TRACE(c.name);
     Trees t;
@@ -380,8 +381,9 @@ TEST(MirrorBehaviour, WritesAreMadeDurableOncePerRun) {
     Trees t;
     c.arrange(t);
     const fs::path log = t.logs / "syncs.log";
-    const mirrortest::Outcome o = mirrortest::RunMirror(mirrortest::ProgramArgs(t.source, t.destination, false),
-                                                        t.logs / "run", mirrortest::ShimEnv({"SYNC_LOG=" + log.string()}));
+    const mirrortest::Outcome o =
+        mirrortest::RunMirror(mirrortest::ProgramArgs(t.source, t.destination, false), t.logs / "run",
+                              mirrortest::ShimEnv({"SYNC_LOG=" + log.string()}));
     EXPECT_EQ(o.exitCode & 8, 0) << o.err;
     const std::string logged = ReadFile(log);
     const std::string line = "syncfs " + t.destination.string() + "\n";

@@ -38,16 +38,15 @@ TEST(MirrorCaseInsensitive, CaseOnlyRenamesOnExfatLoseNothing) {
         {"clips/DEEP/Deeper/c.mov", "clips/DEEP/Deeper/C.MOV"},
         {"raw/x.wav", "raw/X.wav"}}},
       {"and back again", {{"Song.mp3", "song.mp3"}, {"clips", "Clips"}, {"raw/X.wav", "raw/x.wav"}}},
-      {"a name and a folder swap spellings",
-       {{"song.mp3", "SONG.mp3"}, {"Clips/DEEP", "Clips/deep"}, {"raw", "RAW"}}},
+      {"a name and a folder swap spellings", {{"song.mp3", "SONG.mp3"}, {"Clips/DEEP", "Clips/deep"}, {"raw", "RAW"}}},
   };
   // The program's line compares times within 2 seconds; the plain one exactly.
   for (const bool programLine : {true, false}) {
     SCOPED_TRACE(programLine ? "the program's line" : "/MIR alone");
     TempDir dir, logs;
     const fs::path source = dir / "src", destination = exfat.path() / (programLine ? "program" : "plain");
-    for (const char* file : {"song.mp3", "notes.txt", "Clips/a.mov", "Clips/Deep/b.mov", "Clips/Deep/Deeper/c.mov",
-                             "raw/x.wav"}) {
+    for (const char* file :
+         {"song.mp3", "notes.txt", "Clips/a.mov", "Clips/Deep/b.mov", "Clips/Deep/Deeper/c.mov", "raw/x.wav"}) {
       WriteFile(source / file, std::string("bytes of ") + file);
       // A time between two of exFAT's steps.
       const timespec times[2] = {{1'600'000'001, 123'456'789}, {1'600'000'001, 123'456'789}};

@@ -47,13 +47,28 @@ TEST(MirrorCommandLine, ProgramLinesParse) {
     std::vector<std::string> folders, files;
   };
   const Case cases[] = {
-      {mirrortest::ProgramArgs("/s", "/d", false), true, true, true, true,
-       {"$Recycle.bin", "Boot", "Recycler", "System Volume Information"}, {"*.exe"}},
-      {mirrortest::ProgramArgs("/s", "/d", true), false, true, true, true,
-       {"$Recycle.bin", "Boot", "Recycler", "System Volume Information"}, {"*.exe"}},
+      {mirrortest::ProgramArgs("/s", "/d", false),
+       true,
+       true,
+       true,
+       true,
+       {"$Recycle.bin", "Boot", "Recycler", "System Volume Information"},
+       {"*.exe"}},
+      {mirrortest::ProgramArgs("/s", "/d", true),
+       false,
+       true,
+       true,
+       true,
+       {"$Recycle.bin", "Boot", "Recycler", "System Volume Information"},
+       {"*.exe"}},
       // Options are case-insensitive; a list runs until the next option.
-      {{"s", "d", "/mir", "/xd", "a", "b", "/fft", "/xf", "*.x", "/r:3", "/w:1"}, true, true, false, false,
-       {"a", "b"}, {"*.x"}},
+      {{"s", "d", "/mir", "/xd", "a", "b", "/fft", "/xf", "*.x", "/r:3", "/w:1"},
+       true,
+       true,
+       false,
+       false,
+       {"a", "b"},
+       {"*.x"}},
       {{"s", "d", "/E", "/PURGE", "/xa:h", "/z", "/XD", "/XF"}, true, false, true, true, {}, {}},
       {{"s", "d"}, false, false, false, false, {}, {}},
   };
@@ -76,11 +91,22 @@ TEST(MirrorCommandLine, WildcardsIgnoreAsciiCase) {
     bool match;
   };
   const Case cases[] = {
-      {"*.exe", "setup.EXE", true},   {"*.exe", "setup.exe.txt", false}, {"*.exe", ".exe", true},
-      {"*.exe", "exe", false},        {"Boot", "BOOT", true},            {"Boot", "Boots", false},
-      {"a?c", "abc", true},           {"a?c", "ac", false},              {"a?c", "a\xC3\xA9" "c", true},
+      {"*.exe", "setup.EXE", true},
+      {"*.exe", "setup.exe.txt", false},
+      {"*.exe", ".exe", true},
+      {"*.exe", "exe", false},
+      {"Boot", "BOOT", true},
+      {"Boot", "Boots", false},
+      {"a?c", "abc", true},
+      {"a?c", "ac", false},
+      {"a?c",
+       "a\xC3\xA9"
+       "c",
+       true},
       {"\xC3\xA9", "\xC3\x89", false},  // only ASCII letters fold
-      {"*a*b*", "xxaxxbxx", true},    {"*a*b", "ab_a", false},           {"*", "", true},
+      {"*a*b*", "xxaxxbxx", true},
+      {"*a*b", "ab_a", false},
+      {"*", "", true},
       {"$Recycle.bin", "$RECYCLE.BIN", true},
   };
   for (const Case& c : cases) {

@@ -79,8 +79,10 @@ std::vector<std::string> RsyncArgs(const fs::path& src, const fs::path& dst, con
 // The ASCII letters of `name` in the other case, or all in lower case.
 std::string ToggledCase(std::string name, bool lower = false) {
   for (char& c : name) {
-    if (std::islower(static_cast<unsigned char>(c)) && !lower) c = static_cast<char>(std::toupper(c));
-    else if (std::isupper(static_cast<unsigned char>(c))) c = static_cast<char>(std::tolower(c));
+    if (std::islower(static_cast<unsigned char>(c)) && !lower)
+      c = static_cast<char>(std::toupper(c));
+    else if (std::isupper(static_cast<unsigned char>(c)))
+      c = static_cast<char>(std::tolower(c));
   }
   return name;
 }
@@ -112,10 +114,21 @@ class Generator {
   int Between(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
 
   std::string Name(bool folder) {
-    static const char* const folderNames[] = {"boot", "BOOT", "Recycler", "$RECYCLE.BIN", "system volume information",
-                                              ".cache", "clips", "Audio", "raw", "x.exe", "sub dir", "caf\xC3\xA9"};
-    static const char* const fileNames[] = {"a.exe", "B.EXE", "c.Exe", ".hidden", ".DS_Store", "exe", "clip.mov",
-                                            "take 1.wav", "notes.txt", "boot", "e\xCC\x81t\xC3\xA9.jpg", "x.exe.txt"};
+    static const char* const folderNames[] = {
+        "boot", "BOOT",  "Recycler", "$RECYCLE.BIN", "system volume information", ".cache", "clips", "Audio",
+        "raw",  "x.exe", "sub dir",  "caf\xC3\xA9"};
+    static const char* const fileNames[] = {"a.exe",
+                                            "B.EXE",
+                                            "c.Exe",
+                                            ".hidden",
+                                            ".DS_Store",
+                                            "exe",
+                                            "clip.mov",
+                                            "take 1.wav",
+                                            "notes.txt",
+                                            "boot",
+                                            "e\xCC\x81t\xC3\xA9.jpg",
+                                            "x.exe.txt"};
     if (Chance(40)) return folder ? folderNames[Between(0, 11)] : fileNames[Between(0, 11)];
     std::string name;
     for (int i = Between(1, 6); i > 0; --i) name += "abcXYZ019_-."[Between(0, 11)];
@@ -154,21 +167,31 @@ class Generator {
       Write(src / join(name), content, time);
       if (!mirrored) continue;
       switch (Between(0, 7)) {
-        case 0: break;  // new
-        case 1: case 2: WriteAll(join(name), content, time); break;  // the same
-        case 3: WriteAll(join(name), Content(content.size() + 1), time); break;  // size differs
+        case 0:
+          break;  // new
+        case 1:
+        case 2:
+          WriteAll(join(name), content, time);
+          break;  // the same
+        case 3:
+          WriteAll(join(name), Content(content.size() + 1), time);
+          break;   // size differs
         case 4: {  // same size, other content, time a little or a lot off
           static const int offsets[] = {-10, -3, -2, -1, 1, 2, 3, 3600};
           WriteAll(join(name), Content(content.size()), time + offsets[Between(0, 7)]);
           break;
         }
-        case 5: WriteAll(join(name), Content(content.size()), time); break;  // the same as far as times tell
-        case 6:  // a folder of the same name
+        case 5:
+          WriteAll(join(name), Content(content.size()), time);
+          break;  // the same as far as times tell
+        case 6:   // a folder of the same name
           if (options_.preserve) break;
           MakeAll(join(name));
           WriteAll(join(name) + "/inner.bin", Content(3), time);
           break;
-        default: WriteAll(join(name), content, time + 1); break;
+        default:
+          WriteAll(join(name), content, time + 1);
+          break;
       }
     }
     for (int i = depth < 3 ? Between(0, 2) : 0; i > 0; --i) {

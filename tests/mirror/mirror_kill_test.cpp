@@ -40,7 +40,8 @@ TEST(MirrorKill, StoppedCopyLeavesNoPartialFileAndResumes) {
   const auto args = mirrortest::ProgramArgs(src, dst, false);
   struct stat st;
   ASSERT_EQ(stat((src / "big.mov").c_str(), &st), 0);
-  const fs::path temp = dst / mirror::TemporaryName("big.mov", kSize, st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec);
+  const fs::path temp =
+      dst / mirror::TemporaryName("big.mov", kSize, st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec);
 
   // Kill the tool as soon as the partial file has content; a copy too quick
   // to be caught is tried again.

@@ -33,8 +33,8 @@ struct Outcome {
 // Starts `program` with `args` (argv[1..]), its output captured in files
 // beside `scratch`, `env` ("NAME=value") added to the environment. Returns the
 // child's pid.
-inline pid_t Start(const std::string& program, const std::vector<std::string>& args,
-                   const fs::path& scratch, std::vector<std::string> env = {}) {
+inline pid_t Start(const std::string& program, const std::vector<std::string>& args, const fs::path& scratch,
+                   std::vector<std::string> env = {}) {
   std::vector<std::string> all{program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -72,8 +72,8 @@ inline Outcome Finish(pid_t pid, const fs::path& scratch) {
   return o;
 }
 
-inline Outcome Run(const std::string& program, const std::vector<std::string>& args,
-                   const fs::path& scratch, std::vector<std::string> env = {}) {
+inline Outcome Run(const std::string& program, const std::vector<std::string>& args, const fs::path& scratch,
+                   std::vector<std::string> env = {}) {
   return Finish(Start(program, args, scratch, std::move(env)), scratch);
 }
 
@@ -87,15 +87,13 @@ inline Outcome RunMirror(const std::vector<std::string>& args, const fs::path& s
 inline std::vector<std::string> ShimEnv(std::vector<std::string> settings) {
   const char* asan = std::getenv("ASAN_OPTIONS");
   settings.push_back("LD_PRELOAD=" SHIM_PATH);
-  settings.push_back("ASAN_OPTIONS=" + (asan ? std::string(asan) + ":" : std::string()) +
-                     "verify_asan_link_order=0");
+  settings.push_back("ASAN_OPTIONS=" + (asan ? std::string(asan) + ":" : std::string()) + "verify_asan_link_order=0");
   return settings;
 }
 
 // The arguments the program hands the tool: its own command line, split as
 // the child receives it, without the program's name.
-inline std::vector<std::string> ProgramArgs(const fs::path& source, const fs::path& destination,
-                                            bool preserve) {
+inline std::vector<std::string> ProgramArgs(const fs::path& source, const fs::path& destination, bool preserve) {
   const std::vector<WideString> line =
       SplitCommandLine(MirrorCommandLine(source.u16string(), destination.u16string(), preserve));
   std::vector<std::string> args;
@@ -127,21 +125,22 @@ inline std::map<std::string, std::string> Picture(const fs::path& root) {
           digest = (digest ^ static_cast<unsigned char>(buffer[i])) * 1099511628211ull;
         }
       }
-      line << "file " << st.st_size << " bytes, digest " << std::hex << digest << std::dec
-           << ", mtime " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec;
+      line << "file " << st.st_size << " bytes, digest " << std::hex << digest << std::dec << ", mtime "
+           << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec;
     }
     picture[rel.string()] = line.str();
   }
   return picture;
 }
 
-inline std::string Describe(const std::map<std::string, std::string>& a,
-                            const std::map<std::string, std::string>& b) {
+inline std::string Describe(const std::map<std::string, std::string>& a, const std::map<std::string, std::string>& b) {
   std::ostringstream out;
   for (const auto& [path, what] : a) {
     auto it = b.find(path);
-    if (it == b.end()) out << "  only in first: " << path << " (" << what << ")\n";
-    else if (it->second != what) out << "  differs: " << path << ": " << what << " | " << it->second << "\n";
+    if (it == b.end())
+      out << "  only in first: " << path << " (" << what << ")\n";
+    else if (it->second != what)
+      out << "  differs: " << path << ": " << what << " | " << it->second << "\n";
   }
   for (const auto& [path, what] : b) {
     if (!a.contains(path)) out << "  only in second: " << path << " (" << what << ")\n";

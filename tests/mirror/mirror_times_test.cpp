@@ -68,7 +68,9 @@ TEST(MirrorTimes, SameSizeEditsReachTheDestinationHoweverSoon) {
       {"the temporary folder's file system (ext4 here)", [&] { return ext.emplace(), std::string(); },
        [&] { return ext->path(); }, anySoon},
       {"tmpfs", [&] { return tmpfs.emplace().Reason(); }, [&] { return tmpfs->path(); }, anySoon},
-      {"exFAT", [&] { return exfat.emplace().Reason(); }, [&] { return exfat->path(); },
+      {"exFAT",
+       [&] { return exfat.emplace().Reason(); },
+       [&] { return exfat->path(); },
        {kSecond, kSecond, 2 * kSecond, kSecond + kSecond / 2}},
   };
   for (const Destination& d : destinations) {
@@ -140,8 +142,8 @@ TEST(MirrorTimes, ComparedAtTheDestinationsStep) {
       {"unknown, stored 10 ms steps: cut to 10 ms", t + 120 * ms, t + 125 * ms, TimeKeeping::Unknown, false, true},
       {"unknown, stored 10 ms steps: 30 ms later", t + 120 * ms, t + 150 * ms, TimeKeeping::Unknown, false, false},
       {"unknown, stored a fine time: exact", t + 123'456'789, t + 123'456'790, TimeKeeping::Unknown, true, false},
-      {"before 1970: cut towards the past", -kSecond - 10 * ms, -kSecond - 5 * ms, TimeKeeping::TenMilliseconds,
-       false, true},
+      {"before 1970: cut towards the past", -kSecond - 10 * ms, -kSecond - 5 * ms, TimeKeeping::TenMilliseconds, false,
+       true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(mirror::SameTimes(c.destination, c.source, c.keeping, c.fatTimes), c.same) << c.what;

@@ -79,7 +79,10 @@ class ScopedPath {
 #ifdef _WIN32
     SetEnvironmentVariableW(L"PATH", value ? reinterpret_cast<const wchar_t*>(value->c_str()) : nullptr);
 #else
-    if (value) setenv("PATH", platform::ToUtf8(*value).c_str(), 1); else unsetenv("PATH");
+    if (value)
+      setenv("PATH", platform::ToUtf8(*value).c_str(), 1);
+    else
+      unsetenv("PATH");
 #endif
   }
   std::optional<std::u16string> old_;

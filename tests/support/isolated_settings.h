@@ -90,12 +90,16 @@ class IsolatedSettings {
   // Sets (or, given an empty value, unsets) a variable, keeping its old value.
   static void Swap(const char* name, const fs::path& value, std::optional<std::string>& old) {
     if (const char* was = std::getenv(name)) old = was;
-    if (value.empty()) unsetenv(name);
-    else setenv(name, value.c_str(), 1);
+    if (value.empty())
+      unsetenv(name);
+    else
+      setenv(name, value.c_str(), 1);
   }
   static void Restore(const char* name, const std::optional<std::string>& old) {
-    if (old) setenv(name, old->c_str(), 1);
-    else unsetenv(name);
+    if (old)
+      setenv(name, old->c_str(), 1);
+    else
+      unsetenv(name);
   }
   TempDir dir_;
   std::optional<std::string> config_, home_, videos_;

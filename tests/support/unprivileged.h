@@ -29,8 +29,8 @@ class ScopedUnprivileged {
     dropped_ = true;
   }
   ~ScopedUnprivileged() {
-    if (dropped_ && (setresuid(0, 0, 0) != 0 || setresgid(0, 0, 0) != 0 ||
-                     setgroups(groups_.size(), groups_.data()) != 0))
+    if (dropped_ &&
+        (setresuid(0, 0, 0) != 0 || setresgid(0, 0, 0) != 0 || setgroups(groups_.size(), groups_.data()) != 0))
       std::abort();  // the rest of the run would not be root
   }
   ScopedUnprivileged(const ScopedUnprivileged&) = delete;

@@ -113,10 +113,22 @@ class FoldersTest : public QObject {
   };
   Side SideOf(int side) {
     if (side == 0)
-      return {FForm->DirectoryListOrigem, FForm->FileListBoxOrigem, FForm->LBLOrigem, FForm->BtRaizOrigem,
-              &SourceRoot, u"storage_Origem", "Origem: ", S0};
-    return {FForm->DirectoryListBoxdestino, FForm->FileListBoxDestino, FForm->LblDestino, FForm->BtRaizDestino,
-            &DestinationRoot, u"storage_Destino", "Destino: ", D0};
+      return {FForm->DirectoryListOrigem,
+              FForm->FileListBoxOrigem,
+              FForm->LBLOrigem,
+              FForm->BtRaizOrigem,
+              &SourceRoot,
+              u"storage_Origem",
+              "Origem: ",
+              S0};
+    return {FForm->DirectoryListBoxdestino,
+            FForm->FileListBoxDestino,
+            FForm->LblDestino,
+            FForm->BtRaizDestino,
+            &DestinationRoot,
+            u"storage_Destino",
+            "Destino: ",
+            D0};
   }
   QString Folder(const QString& key, const Side& side) {
     if (key == "P") return P;
@@ -174,11 +186,14 @@ class FoldersTest : public QObject {
     QTest::addColumn<bool>("emptyDestination");
     QTest::addColumn<QString>("userDirs");  // a line of user-dirs.dirs, or none
     QTest::addColumn<QString>("videos");    // the source, relative to the home
-    QTest::newRow("empty store") << false << "" << "Videos";
-    QTest::newRow("destination stored empty") << true << "" << "Videos";
+    QTest::newRow("empty store") << false << ""
+                                 << "Videos";
+    QTest::newRow("destination stored empty") << true << ""
+                                              << "Videos";
     QTest::newRow("videos folder named by user-dirs.dirs")
         << false << QString::fromUtf8("XDG_VIDEOS_DIR=\"$HOME/Meus Vídeos\"") << QString::fromUtf8("Meus Vídeos");
-    QTest::newRow("user-dirs.dirs naming the home itself") << false << "XDG_VIDEOS_DIR=\"$HOME/\"" << "Videos";
+    QTest::newRow("user-dirs.dirs naming the home itself") << false << "XDG_VIDEOS_DIR=\"$HOME/\""
+                                                           << "Videos";
   }
   void FirstStart() {
     QFETCH(bool, emptyDestination);
@@ -214,8 +229,10 @@ class FoldersTest : public QObject {
   void DestinationOfAnotherUserIsNotAdopted() {
     fs::path foreign = *FTemp / "alheia";
     fs::create_directories(foreign);
-    if (geteuid() == 0) testsupport::ScopedUnprivileged::Give(foreign);
-    else foreign = "/";  // root's
+    if (geteuid() == 0)
+      testsupport::ScopedUnprivileged::Give(foreign);
+    else
+      foreign = "/";  // root's
     Store(u"storage_Origem", S0);
     Store(u"storage_Destino", N(foreign));
     ShowWindow();
@@ -234,10 +251,14 @@ class FoldersTest : public QObject {
   void MissingRememberedFolders_data() {
     QTest::addColumn<QString>("source");       // relative to the test folder
     QTest::addColumn<QString>("destination");  // relative to the test folder, or as stored
-    QTest::newRow("source card not inserted") << "cartao/DCIM" << "destino";
-    QTest::newRow("backup disk not plugged in") << "origem" << "usbdisk/backup";
-    QTest::newRow("both missing") << "cartao/DCIM" << "usbdisk/backup";
-    QTest::newRow("destination stored as a Windows path") << "origem" << "C:\\TMP\\Backup";
+    QTest::newRow("source card not inserted") << "cartao/DCIM"
+                                              << "destino";
+    QTest::newRow("backup disk not plugged in") << "origem"
+                                                << "usbdisk/backup";
+    QTest::newRow("both missing") << "cartao/DCIM"
+                                  << "usbdisk/backup";
+    QTest::newRow("destination stored as a Windows path") << "origem"
+                                                          << "C:\\TMP\\Backup";
   }
   void MissingRememberedFolders() {
     QFETCH(QString, source);
@@ -250,8 +271,8 @@ class FoldersTest : public QObject {
     Store(u"storage_Destino", destinationPath);
     const std::string store = testsupport::ReadFile(FSettings->file());
     auto nothingCreated = [&] {
-      return !fs::exists(*FTemp / "cartao") && !fs::exists(*FTemp / "usbdisk") &&
-             fs::is_empty(*FTemp / "start") && !fs::exists(FSettings->home() / "TMP");
+      return !fs::exists(*FTemp / "cartao") && !fs::exists(*FTemp / "usbdisk") && fs::is_empty(*FTemp / "start") &&
+             !fs::exists(FSettings->home() / "TMP");
     };
 
     ShowWindow();
@@ -332,21 +353,28 @@ class FoldersTest : public QObject {
   void Pick_data() {
     QTest::addColumn<int>("side");
     QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("answer");   // P, side (the folder the tree shows) or a missing path
-    QTest::addColumn<QString>("folder");   // what store, global and tree hold afterwards
-    QTest::addColumn<bool>("moved");       // the tree moved, so its change handler set the label
+    QTest::addColumn<QString>("answer");  // P, side (the folder the tree shows) or a missing path
+    QTest::addColumn<QString>("folder");  // what store, global and tree hold afterwards
+    QTest::addColumn<bool>("moved");      // the tree moved, so its change handler set the label
     QTest::addColumn<QString>("notice");
     QTest::addColumn<QString>("error");
     for (int side : {0, 1}) {
       const char* s = side == 0 ? "source " : "destination ";
       const int confirm = int(Answer::Confirm);
-      QTest::newRow(QByteArray(s) + "existing folder") << side << confirm << "P" << "P" << true << "" << "";
-      QTest::newRow(QByteArray(s) + "folder already shown") << side << confirm << "side" << "side" << false << ""
+      QTest::newRow(QByteArray(s) + "existing folder") << side << confirm << "P"
+                                                       << "P" << true << ""
+                                                       << "";
+      QTest::newRow(QByteArray(s) + "folder already shown") << side << confirm << "side"
+                                                            << "side" << false << ""
                                                             << "";
-      QTest::newRow(QByteArray(s) + "cancel") << side << int(Answer::Cancel) << "" << "side" << false << "" << "";
-      QTest::newRow(QByteArray(s) + "missing folder") << side << confirm << "/nao/existe" << "side" << false
-                                                      << "Pasta inexistente!" << "";
-      QTest::newRow(QByteArray(s) + "picker fails") << side << int(Answer::Throw) << "" << "side" << false << ""
+      QTest::newRow(QByteArray(s) + "cancel") << side << int(Answer::Cancel) << ""
+                                              << "side" << false << ""
+                                              << "";
+      QTest::newRow(QByteArray(s) + "missing folder") << side << confirm << "/nao/existe"
+                                                      << "side" << false << "Pasta inexistente!"
+                                                      << "";
+      QTest::newRow(QByteArray(s) + "picker fails") << side << int(Answer::Throw) << ""
+                                                    << "side" << false << ""
                                                     << "Picker failed.";
     }
   }
@@ -381,7 +409,9 @@ class FoldersTest : public QObject {
     QCOMPARE(me.Tree->Directory(), expected);
     QCOMPARE(me.Label->text(), moved ? me.Caption + expected : QString("marker"));
     // The media mask, in either letter case, on this side only.
-    const QStringList media = expected == P ? MediaFiles : side == 0 ? QStringList{"ontem.MOV"} : QStringList{"final.mxf"};
+    const QStringList media = expected == P ? MediaFiles
+                              : side == 0   ? QStringList{"ontem.MOV"}
+                                            : QStringList{"final.mxf"};
     QCOMPARE(Items(me.Files), Sorted(media));
     QCOMPARE(other.Files->Mask(), "*.*");
     QCOMPARE(Items(other.Files), otherItems);
@@ -429,9 +459,11 @@ class FoldersTest : public QObject {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("source");  // SourceRoot afterwards
     // The tree moves: its change handler reloads the source from the store.
-    QTest::newRow("tree moves") << "P" << "S0";
+    QTest::newRow("tree moves") << "P"
+                                << "S0";
     // The tree stays: nothing touches the source.
-    QTest::newRow("tree stays") << "side" << "Other";
+    QTest::newRow("tree stays") << "side"
+                                << "Other";
   }
   void DestinationRaizNeverSetsSource() {
     QFETCH(QString, answer);
@@ -468,8 +500,7 @@ class FoldersTest : public QObject {
     FForm->BtRefresh->click();
 
     QCOMPARE(Items(FForm->FileListBoxDestino), Sorted({"final.mxf", "novo2.mp4", "roteiro.doc"}));
-    QCOMPARE(Items(FForm->FileListBoxOrigem),
-             sourceGone ? sourceBefore : Sorted({"novo.mp4", "ontem.MOV", "som.wav"}));
+    QCOMPARE(Items(FForm->FileListBoxOrigem), sourceGone ? sourceBefore : Sorted({"novo.mp4", "ontem.MOV", "som.wav"}));
     QCOMPARE(FForm->DirectoryListOrigem->Directory(), S0);
     QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), D0);
     QCOMPARE(FForm->LBLOrigem->text(), origem);

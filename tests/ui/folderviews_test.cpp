@@ -28,7 +28,9 @@ QStringList Texts(const QListWidget& list) {
   return texts;
 }
 
-QImage IconImage(const QIcon& icon) { return icon.pixmap(QSize(16, 15)).toImage().convertToFormat(QImage::Format_ARGB32); }
+QImage IconImage(const QIcon& icon) {
+  return icon.pixmap(QSize(16, 15)).toImage().convertToFormat(QImage::Format_ARGB32);
+}
 QImage Resource(const char* name) {
   return QImage(QStringLiteral(":/icons/%1.png").arg(QLatin1String(name))).convertToFormat(QImage::Format_ARGB32);
 }

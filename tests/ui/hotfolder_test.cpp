@@ -33,9 +33,7 @@ using testsupport::WriteFile;
 namespace {
 
 QString N(const fs::path& path) { return QString::fromStdString(path.string()); }
-QString Stored(const char16_t* name) {
-  return QString::fromStdU16String(SettingValue(u"ler", name, u"<missing>"));
-}
+QString Stored(const char16_t* name) { return QString::fromStdU16String(SettingValue(u"ler", name, u"<missing>")); }
 
 // Pumps the event loop, where the monitor's reports are delivered, until done
 // says so. The deadline only keeps a fault from hanging the run.
@@ -107,9 +105,8 @@ class HotFolderTest : public QObject {
     FForm->show();
   }
   bool Mirrored(const std::string& name) {
-    return PumpUntil([&] {
-      return fs::exists(FDestination / name) && ReadFile(FDestination / name) == ReadFile(FSource / name);
-    });
+    return PumpUntil(
+        [&] { return fs::exists(FDestination / name) && ReadFile(FDestination / name) == ReadFile(FSource / name); });
   }
   QStringList SourceItems() const {
     QStringList names;
@@ -357,10 +354,12 @@ class HotFolderTest : public QObject {
       closedAt = Clock::now();
       closed = true;
     });
-    const bool whole_arrived = PumpUntil([&] {
-      std::error_code ec;
-      return closed && fs::file_size(copy, ec) == whole;
-    }, 60000);
+    const bool whole_arrived = PumpUntil(
+        [&] {
+          std::error_code ec;
+          return closed && fs::file_size(copy, ec) == whole;
+        },
+        60000);
     const double afterClose = std::chrono::duration<double, std::milli>(Clock::now() - closedAt).count();
     stop = true;
     writer.join();
@@ -378,11 +377,13 @@ class HotFolderTest : public QObject {
     ShowWindow();
     const int files = 2000;
     for (int i = 0; i < files; ++i) WriteFile(FSource / ("lote" + std::to_string(i) + ".xml"), std::to_string(i));
-    QVERIFY(PumpUntil([&] {
-      int n = 0;
-      for (const auto& e : fs::directory_iterator(FDestination)) n += e.is_regular_file();
-      return n == files;
-    }, 240000));
+    QVERIFY(PumpUntil(
+        [&] {
+          int n = 0;
+          for (const auto& e : fs::directory_iterator(FDestination)) n += e.is_regular_file();
+          return n == files;
+        },
+        240000));
     const int runs = Settled();
     qInfo("mirror runs for a burst of %d files: %d", files, runs);
     QVERIFY(runs >= 1);

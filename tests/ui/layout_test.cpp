@@ -37,8 +37,7 @@ class LayoutTest : public QObject {
     QStringList names;
     QWidget* w = first;
     do {
-      if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(w->window()))
-        names << w->objectName();
+      if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(w->window())) names << w->objectName();
       w = w->nextInFocusChain();
     } while (w != first && names.size() < 100);
     return names;
@@ -53,7 +52,8 @@ class LayoutTest : public QObject {
     FFolder = std::make_unique<TempDir>();
     for (const char* name : {"Clip 001.mov", "Clip 002.mov", "audio.wav", "notes.xml", ".hidden"})
       WriteFile(FFolder->path() / name, "x");
-    for (const char* name : {"Cenas", "audio", "extras", ".cache"}) std::filesystem::create_directories(FFolder->path() / name);
+    for (const char* name : {"Cenas", "audio", "extras", ".cache"})
+      std::filesystem::create_directories(FFolder->path() / name);
     FOldCurrent = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(FFolder->path().string()));
     // Both folders remembered as the current one: showing the window moves
@@ -102,9 +102,8 @@ class LayoutTest : public QObject {
     QTest::addColumn<QString>("fontFamily");
     QTest::addColumn<int>("fontPixels");
     auto row = [](const char* name, const char* cls, const char* parent, QRect g, const char* caption, int tab,
-                  const char* family, int pixels) {
-      QTest::newRow(name) << cls << parent << g << caption << tab << family << pixels;
-    };
+                  const char* family,
+                  int pixels) { QTest::newRow(name) << cls << parent << g << caption << tab << family << pixels; };
     row("PanelPastas", "QFrame", "FrmTarnvel", {0, 0, 967, 145}, "", -1, "Tahoma", 11);
     row("PanelSuperior", "QFrame", "PanelPastas", {1, 1, 965, 41}, "", -1, "Tahoma", 11);
     row("BtRaizOrigem", "QPushButton", "PanelSuperior", {3, 6, 60, 28}, "Raiz", 2, "Tahoma", 11);

@@ -28,17 +28,28 @@ class ShellTest : public QObject {
   void PeriodRule_data() {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("letter") << "abc" << "abc.";
-    QTest::newRow("period") << "x." << "x.";
-    QTest::newRow("bang") << "x!" << "x!";
-    QTest::newRow("colon") << "x:" << "x:.";
-    QTest::newRow("question") << "x?" << "x?.";
-    QTest::newRow("paren") << "x)" << "x)";
-    QTest::newRow("comma") << "x," << "x,";
-    QTest::newRow("dash") << "x-" << "x-";
-    QTest::newRow("digit") << "code 5" << "code 5.";
-    QTest::newRow("blank") << "x " << "x ";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("letter") << "abc"
+                            << "abc.";
+    QTest::newRow("period") << "x."
+                            << "x.";
+    QTest::newRow("bang") << "x!"
+                          << "x!";
+    QTest::newRow("colon") << "x:"
+                           << "x:.";
+    QTest::newRow("question") << "x?"
+                              << "x?.";
+    QTest::newRow("paren") << "x)"
+                           << "x)";
+    QTest::newRow("comma") << "x,"
+                           << "x,";
+    QTest::newRow("dash") << "x-"
+                          << "x-";
+    QTest::newRow("digit") << "code 5"
+                           << "code 5.";
+    QTest::newRow("blank") << "x "
+                           << "x ";
+    QTest::newRow("empty") << ""
+                           << "";
   }
   void PeriodRule() {
     QFETCH(QString, message);
@@ -70,12 +81,18 @@ class ShellTest : public QObject {
       QCOMPARE(sender, &button);
       ++runs;
       switch (kind) {
-        case 0: throw Exception("abc");
-        case 1: throw EInOutError(2);
-        case 2: ThrowNested("outer", "inner:");
-        case 3: ThrowNested("outer", "");
-        case 4: throw 42;
-        default: throw EAbort();
+        case 0:
+          throw Exception("abc");
+        case 1:
+          throw EInOutError(2);
+        case 2:
+          ThrowNested("outer", "inner:");
+        case 3:
+          ThrowNested("outer", "");
+        case 4:
+          throw 42;
+        default:
+          throw EAbort();
       }
     });
     button.click();

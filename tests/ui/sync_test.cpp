@@ -23,8 +23,8 @@ namespace {
 QString Q(const fs::path& path) { return QString::fromStdU16String(path.u16string()); }
 QString Q(const WideString& text) { return QString::fromStdU16String(text); }
 
-const QString Incomplete = QString::fromUtf8(
-    "Sincronismo incompleto: a pasta de destino não é uma cópia completa da pasta de origem.");
+const QString Incomplete =
+    QString::fromUtf8("Sincronismo incompleto: a pasta de destino não é uma cópia completa da pasta de origem.");
 const QString EmptySourceText = QString::fromUtf8(
     "Sincronismo não iniciado: a pasta de origem está vazia e a pasta de destino não. Nada foi apagado.");
 
@@ -48,8 +48,17 @@ QStringList Tree(const fs::path& root) {
 QStringList Options(bool preserve) {
   QStringList options = {"/MIR"};
   if (preserve) options << "/XX";
-  return options << "/FFT" << "/Z" << "/XA:H" << "/R:0" << "/XD" << "$Recycle.bin" << "Boot" << "Recycler"
-                 << "System Volume Information" << "/XF" << "*.exe";
+  return options << "/FFT"
+                 << "/Z"
+                 << "/XA:H"
+                 << "/R:0"
+                 << "/XD"
+                 << "$Recycle.bin"
+                 << "Boot"
+                 << "Recycler"
+                 << "System Volume Information"
+                 << "/XF"
+                 << "*.exe";
 }
 
 }  // namespace
@@ -161,15 +170,18 @@ class SyncTest : public QObject {
     QTest::addColumn<bool>("preserve");
     QTest::addColumn<QString>("sourceName");
     QTest::addColumn<QString>("destinationName");
-    QTest::newRow("preserving") << true << "origem" << "destino";
-    QTest::newRow("mirroring") << false << "origem" << "destino";
+    QTest::newRow("preserving") << true << "origem"
+                                << "destino";
+    QTest::newRow("mirroring") << false << "origem"
+                               << "destino";
     QTest::newRow("blanks and accents") << true << QString::fromUtf8("mídia de origem") << "destino final";
   }
   void ArgumentsOfTheCopyProgram() {
     QFETCH(bool, preserve);
     QFETCH(QString, sourceName);
     QFETCH(QString, destinationName);
-    const fs::path source = *FTemp / sourceName.toStdU16String(), destination = *FTemp / destinationName.toStdU16String();
+    const fs::path source = *FTemp / sourceName.toStdU16String(),
+                   destination = *FTemp / destinationName.toStdU16String();
     fs::create_directories(source);
     fs::create_directories(destination);
     SourceRoot = source.u16string();
@@ -311,8 +323,8 @@ class SyncTest : public QObject {
 
   void CloseWithoutARunEndsNoCopyProgram() {
     WriteFile(Hold(), "");
-    platform::ChildProcess child = StartChild(FRobocopy->path().u16string(),
-                                                        u"robocopy " + SourceRoot + u"/ " + DestinationRoot + u"/");
+    platform::ChildProcess child =
+        StartChild(FRobocopy->path().u16string(), u"robocopy " + SourceRoot + u"/ " + DestinationRoot + u"/");
     // Named robocopy only once it runs.
     QTRY_VERIFY_WITH_TIMEOUT(Starts() > 0, 60000);
     emit FrmTarnvel->OnClose();
@@ -342,16 +354,23 @@ class SyncTest : public QObject {
   }
 
   void Refusals_data() {
-    QTest::addColumn<QString>("source");       // relative to the test's folder; "" for an empty global
+    QTest::addColumn<QString>("source");  // relative to the test's folder; "" for an empty global
     QTest::addColumn<QString>("destination");
-    QTest::addColumn<bool>("notice");          // the overlap notice; otherwise silent
-    QTest::newRow("missing source") << "nada" << "destino" << false;
-    QTest::newRow("missing destination") << "origem" << "nada" << false;
-    QTest::newRow("empty destination") << "origem" << "" << false;
-    QTest::newRow("same folder") << "origem" << "origem" << true;
-    QTest::newRow("destination inside the source") << "origem" << "origem/copia" << true;
-    QTest::newRow("source inside the destination") << "destino/fonte" << "destino" << true;
-    QTest::newRow("same folder through a link") << "origem" << "atalho" << true;
+    QTest::addColumn<bool>("notice");  // the overlap notice; otherwise silent
+    QTest::newRow("missing source") << "nada"
+                                    << "destino" << false;
+    QTest::newRow("missing destination") << "origem"
+                                         << "nada" << false;
+    QTest::newRow("empty destination") << "origem"
+                                       << "" << false;
+    QTest::newRow("same folder") << "origem"
+                                 << "origem" << true;
+    QTest::newRow("destination inside the source") << "origem"
+                                                   << "origem/copia" << true;
+    QTest::newRow("source inside the destination") << "destino/fonte"
+                                                   << "destino" << true;
+    QTest::newRow("same folder through a link") << "origem"
+                                                << "atalho" << true;
   }
   void Refusals() {
     QFETCH(QString, source);

@@ -38,13 +38,13 @@ struct QuietSettings {
   QuietSettings() { SettingValue(u"escrever", u"AutoCheck", u"0"); }
 };
 
-#define TARNVEL_UI_TEST_MAIN(TestClass)                                        \
-  int main(int argc, char** argv) {                                            \
-    QuietSettings settings;                                                    \
-    TApplication app(argc, argv);                                              \
-    app.Initialize();                                                          \
-    app.SetTitle(QStringLiteral("Tarnvel KESTRO"));                            \
-    app.SetPresenter(std::make_unique<RecordingPresenter>(&ShownBoxes));       \
-    TestClass test;                                                            \
-    return QTest::qExec(&test, argc, argv);                                    \
+#define TARNVEL_UI_TEST_MAIN(TestClass)                                  \
+  int main(int argc, char** argv) {                                      \
+    QuietSettings settings;                                              \
+    TApplication app(argc, argv);                                        \
+    app.Initialize();                                                    \
+    app.SetTitle(QStringLiteral("Tarnvel KESTRO"));                      \
+    app.SetPresenter(std::make_unique<RecordingPresenter>(&ShownBoxes)); \
+    TestClass test;                                                      \
+    return QTest::qExec(&test, argc, argv);                              \
   }
