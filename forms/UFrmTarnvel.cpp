@@ -1,5 +1,7 @@
 #include "forms/UFrmTarnvel.h"
 
+#include "forms/layout.h"
+
 #include <QGuiApplication>
 #include <algorithm>
 #include <QIcon>
@@ -59,42 +61,21 @@ void CreateIfMissing(const WideString& folder) {
 QString Q(const WideString& text) { return QString::fromStdU16String(text); }
 WideString W(const QString& text) { return text.toStdU16String(); }
 
-QFont PixelFont(const char* family, int pixels) {
-  QFont font(QString::fromLatin1(family));
-  font.setPixelSize(pixels);
-  return font;
-}
-
 // The window's font. Given to every control, since a style sheet stops a
 // parent's font from reaching its children.
-QFont FormFont() { return PixelFont("Tahoma", 11); }
+QFont FormFont() { return PixelFont(QStringLiteral("Tahoma"), 11); }
 
-template <class W>
-W* Make(QWidget* parent, const char* name, int left, int top, int width, int height) {
-  auto* widget = new W(parent);
-  widget->setObjectName(QString::fromLatin1(name));
-  widget->setFont(FormFont());
-  widget->setGeometry(left, top, width, height);
-  return widget;
-}
-
-QFrame* MakePanel(QWidget* parent, const char* name, int left, int top, int width, int height) {
-  auto* panel = Make<QFrame>(parent, name, left, top, width, height);
+QFrame* MakePanel(QWidget* parent, const QString& name, const QRect& geometry) {
+  auto* panel = MakeControl<QFrame>(parent, name, FormFont(), geometry);
   panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
   panel->setLineWidth(1);
   return panel;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry) {
-  auto* button = Make<QPushButton>(parent, name, geometry.x(), geometry.y(), geometry.width(), geometry.height());
-  button->setText(QString::fromLatin1(caption));
-  button->setAutoDefault(false);
-  return button;
-}
-
-QCheckBox* MakeCheckBox(QWidget* parent, const char* name, const char* caption, QRect geometry, bool checked) {
-  auto* box = Make<QCheckBox>(parent, name, geometry.x(), geometry.y(), geometry.width(), geometry.height());
-  box->setText(QString::fromLatin1(caption));
+QCheckBox* MakeCheckBox(QWidget* parent, const QString& name, const QString& caption, const QRect& geometry,
+                        bool checked) {
+  auto* box = MakeControl<QCheckBox>(parent, name, FormFont(), geometry);
+  box->setText(caption);
   box->setChecked(checked);
   return box;
 }
@@ -107,10 +88,10 @@ void FitLabel(QLabel* label) {
   label->resize(label->width(), std::max(label->height(), 19));
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, QPoint position) {
-  auto* label = new QLabel(QString::fromLatin1(caption), parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->setFont(PixelFont("Tahoma", 16));
+QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& caption, QPoint position) {
+  auto* label = new QLabel(caption, parent);
+  label->setObjectName(name);
+  label->setFont(PixelFont(QStringLiteral("Tahoma"), 16));
   label->setWordWrap(false);
   // Sized to its text on one line; what runs past the next control is covered by it.
   label->move(position);
@@ -120,7 +101,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, QPoint
 
 // The lists show their parent's face colour unless a theme colours them.
 void StyleList(QListWidget* list) {
-  list->setFont(PixelFont("Arial", 16));
+  list->setFont(PixelFont(QStringLiteral("Arial"), 16));
   list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   if (TStyleManager::ActiveStyleName().isEmpty()) {
     QPalette palette = list->palette();
@@ -141,20 +122,31 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
   setFixedSize(967, 556);
   setFont(FormFont());
 
-  PanelPastas = MakePanel(this, "PanelPastas", 0, 0, 967, 145);
-  DirectoryListOrigem = Make<TDirectoryListBox>(PanelPastas, "DirectoryListOrigem", 1, 42, 482, 102);
-  DirectoryListBoxdestino = Make<TDirectoryListBox>(PanelPastas, "DirectoryListBoxdestino", 484, 42, 482, 102);
-  PanelSuperior = MakePanel(PanelPastas, "PanelSuperior", 1, 1, 965, 41);
+  CreateControls();
+  ConnectHandlers();
+
+  // Centred on the primary screen.
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+void TFrmTarnvel::CreateControls() {
+  PanelPastas = MakePanel(this, "PanelPastas", {0, 0, 967, 145});
+  DirectoryListOrigem =
+      MakeControl<TDirectoryListBox>(PanelPastas, "DirectoryListOrigem", FormFont(), {1, 42, 482, 102});
+  DirectoryListBoxdestino =
+      MakeControl<TDirectoryListBox>(PanelPastas, "DirectoryListBoxdestino", FormFont(), {484, 42, 482, 102});
+  PanelSuperior = MakePanel(PanelPastas, "PanelSuperior", {1, 1, 965, 41});
   LBLOrigem = MakeLabel(PanelSuperior, "LBLOrigem", "Pasta origem", {74, 11});
   LblDestino = MakeLabel(PanelSuperior, "LblDestino", "Pasta destino", {565, 11});
-  PanelFiles = MakePanel(this, "PanelFiles", 0, 145, 967, 336);
-  FileListBoxOrigem = Make<TFileListBox>(PanelFiles, "FileListBoxOrigem", 1, 1, 482, 334);
-  FileListBoxDestino = Make<TFileListBox>(PanelFiles, "FileListBoxDestino", 484, 1, 482, 334);
-  BtRaizOrigem = MakeButton(PanelSuperior, "BtRaizOrigem", "Raiz", {3, 6, 60, 28});
-  BtRaizDestino = MakeButton(PanelSuperior, "BtRaizDestino", "Raiz", {484, 6, 70, 28});
+  PanelFiles = MakePanel(this, "PanelFiles", {0, 145, 967, 336});
+  FileListBoxOrigem = MakeControl<TFileListBox>(PanelFiles, "FileListBoxOrigem", FormFont(), {1, 1, 482, 334});
+  FileListBoxDestino = MakeControl<TFileListBox>(PanelFiles, "FileListBoxDestino", FormFont(), {484, 1, 482, 334});
+  BtRaizOrigem = MakeButton(PanelSuperior, "BtRaizOrigem", "Raiz", FormFont(), {3, 6, 60, 28});
+  BtRaizDestino = MakeButton(PanelSuperior, "BtRaizDestino", "Raiz", FormFont(), {484, 6, 70, 28});
   CHKHotFolderOrigem = MakeCheckBox(this, "CHKHotFolderOrigem", "Hot Folder Origem", {350, 504, 123, 17}, false);
-  BtCopiar = MakeButton(this, "BtCopiar", "Sincronizar", {0, 532, 479, 25});
-  BtRefresh = MakeButton(this, "BtRefresh", "Refresh", {477, 532, 482, 25});
+  BtCopiar = MakeButton(this, "BtCopiar", "Sincronizar", FormFont(), {0, 532, 479, 25});
+  BtRefresh = MakeButton(this, "BtRefresh", "Refresh", FormFont(), {477, 532, 482, 25});
   ChkPreserva = MakeCheckBox(this, "ChkPreserva", "Preversa Arquivos do destino", {16, 504, 169, 17}, true);
 
   for (TDirectoryListBox* tree : {DirectoryListOrigem, DirectoryListBoxdestino}) {
@@ -174,7 +166,9 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
   QWidget* order[] = {DirectoryListOrigem, DirectoryListBoxdestino, BtRaizOrigem, BtRaizDestino, FileListBoxOrigem,
                       FileListBoxDestino,  CHKHotFolderOrigem,      BtCopiar,     BtRefresh,     ChkPreserva};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
 
+void TFrmTarnvel::ConnectHandlers() {
   ConnectHandler(this, &TForm::OnShow, this, &TFrmTarnvel::FormShow);
   // The trees run these inside their own moves, so a failure reaches whoever moved them.
   DirectoryListOrigem->OnChange = [this](QObject* sender) { DirectoryListOrigemChange(sender); };
@@ -186,10 +180,6 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
   ConnectHandler(CHKHotFolderOrigem, &QCheckBox::toggled, this, &TFrmTarnvel::CHKHotFolderOrigemClick);
   ConnectHandler(BtCopiar, &QPushButton::clicked, this, &TFrmTarnvel::BtCopiarClick);
   ConnectHandler(this, &TForm::OnClose, this, &TFrmTarnvel::FormClose);
-
-  // Centred on the primary screen.
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
 }
 
 void TFrmTarnvel::FormShow(QObject*) {

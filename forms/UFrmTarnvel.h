@@ -68,6 +68,8 @@ class TFrmTarnvel : public TForm {
   bool DestinationIsFallback() const { return FDestinationIsFallback; }
 
  private:
+  void CreateControls();
+  void ConnectHandlers();
   std::unique_ptr<TFolderMon> FFolderMon;
   bool FSourceIsFallback = false;
   bool FDestinationIsFallback = false;
