@@ -16,19 +16,6 @@ std::u16string U(const wchar_t* s, size_t length) {
   return std::u16string(reinterpret_cast<const char16_t*>(s), length);
 }
 
-std::u16string FolderOf(const std::u16string& path) {
-  const size_t slash = path.find_last_of(u"\\/");
-  return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
-}
-
-bool IsDelimiter(char16_t c) { return c == u'\\' || c == u'/'; }
-
-// "X:\..." or "\\server\...": not relative to the current drive or folder.
-bool IsFullPath(const std::u16string& path) {
-  if (path.size() >= 3 && path[1] == u':' && IsDelimiter(path[2])) return true;
-  return path.size() >= 2 && IsDelimiter(path[0]) && IsDelimiter(path[1]);
-}
-
 }  // namespace
 
 std::u16string ExecutableFolder() {
@@ -36,7 +23,12 @@ std::u16string ExecutableFolder() {
   for (;;) {
     const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return {};
-    if (length < buffer.size()) return FolderOf(U(buffer.data(), length));
+    if (length < buffer.size()) {
+      // The system names the module by its full path: the folder ends at its last "\".
+      const std::u16string path = U(buffer.data(), length);
+      const size_t cut = path.rfind(u'\\');
+      return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut);
+    }
     buffer.resize(buffer.size() * 2);
   }
 }
@@ -47,10 +39,10 @@ std::u16string SystemFolder() {
   return length == 0 || length >= MAX_PATH ? std::u16string() : U(buffer, length);
 }
 
-std::vector<std::u16string> PathFolders() {
-  std::vector<std::u16string> folders;
+std::vector<std::u16string> PathEntries() {
+  std::vector<std::u16string> entries;
   const DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
-  if (size == 0) return folders;
+  if (size == 0) return entries;
   std::wstring value(size, L'\0');
   const DWORD length = GetEnvironmentVariableW(L"PATH", value.data(), size);
   const std::u16string text = U(value.data(), length < size ? length : 0);
@@ -61,10 +53,10 @@ std::vector<std::u16string> PathFolders() {
     std::u16string entry = text.substr(start, end - start);
     // An entry may be written in double quotes.
     if (entry.size() >= 2 && entry.front() == u'"' && entry.back() == u'"') entry = entry.substr(1, entry.size() - 2);
-    if (IsFullPath(entry)) folders.push_back(entry);
+    entries.push_back(entry);
     start = end + 1;
   }
-  return folders;
+  return entries;
 }
 
 std::u16string ProgramFileName(const std::u16string& name) {
