@@ -5,18 +5,9 @@
 #include "platform/longpath.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/win32util.h"
 
 namespace platform {
-
-namespace {
-
-const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-
-std::u16string U(const wchar_t* s, size_t length) {
-  return std::u16string(reinterpret_cast<const char16_t*>(s), length);
-}
-
-}  // namespace
 
 std::u16string ExecutableFolder() {
   std::wstring buffer(MAX_PATH, L'\0');
@@ -162,14 +153,6 @@ void ChildProcess::Close() {
 
 namespace {
 
-// A handle closed when the holder goes.
-struct OwnedHandle {
-  HANDLE handle = nullptr;
-  ~OwnedHandle() {
-    if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
-};
-
 [[noreturn]] void RaiseLastError() {
   throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "start");
 }
@@ -178,8 +161,7 @@ struct OwnedHandle {
 
 ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine,
                         const std::vector<std::u16string>&, OutputSink output) {
-  std::wstring line(reinterpret_cast<const wchar_t*>(commandLine.c_str()), commandLine.size());
-  line.push_back(L'\0');  // CreateProcessW may write into the line
+  std::u16string line = commandLine;  // CreateProcessW may write into the line
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   OwnedHandle read, write, input;
@@ -197,8 +179,7 @@ ChildProcess StartChild(const std::u16string& program, const std::u16string& com
     startup.hStdError = write.handle;
   }
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(W(program), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                      &info))
+  if (!CreateProcessW(W(program), W(line), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info))
     RaiseLastError();
   ChildProcess child;
   child.process_ = info.hProcess;
