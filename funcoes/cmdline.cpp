@@ -13,11 +13,6 @@ constexpr const char16_t* TailRest =
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
-WideString WithDelimiter(const WideString& folder) {
-  if (!folder.empty() && folder.back() == PathDelim) return folder;
-  return folder + PathDelim;
-}
-
 // One argument written so that SplitCommandLine gives it back unchanged.
 WideString Argument(const WideString& text) {
   if (!text.empty() && text.find_first_of(u" \t\"") == WideString::npos) return text;
@@ -43,8 +38,8 @@ WideString Argument(const WideString& text) {
 }  // namespace
 
 WideString MirrorCommandLine(const WideString& source, const WideString& destination, bool preserve) {
-  return u"robocopy " + Argument(WithDelimiter(source)) + u" " + Argument(WithDelimiter(destination)) + TailHead +
-         (preserve ? KeepExtras : u"") + TailRest;
+  return u"robocopy " + Argument(IncludeTrailingPathDelimiter(source)) + u" " +
+         Argument(IncludeTrailingPathDelimiter(destination)) + TailHead + (preserve ? KeepExtras : u"") + TailRest;
 }
 
 std::vector<WideString> SplitCommandLine(const WideString& line) {

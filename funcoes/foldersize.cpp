@@ -85,8 +85,7 @@ class Walk {
   // The bytes of one folder's files; its sub-folders to walk go to found.
   int64_t List(const Folder& folder, std::vector<Folder>& found) const {
     if (stop_) return 0;
-    WideString path = folder.path;
-    if (path.back() != PathDelim) path += PathDelim;
+    const WideString path = IncludeTrailingPathDelimiter(folder.path);
     int64_t sum = 0;
     std::vector<WideString> subfolders;
     std::optional<platform::FolderId> id;
@@ -120,7 +119,7 @@ class Walk {
 };
 
 bool HoldsFiles(const WideString& path, std::vector<platform::FolderId>& walking) {
-  const WideString folder = path.back() == PathDelim ? path : path + PathDelim;
+  const WideString folder = IncludeTrailingPathDelimiter(path);
   std::vector<WideString> subfolders;
   std::optional<platform::FolderId> id;
   {

@@ -7,13 +7,9 @@
 #include <cstdint>
 #include <string>
 
-using WideString = std::u16string;
+#include "funcoes/paths.h"
 
-#ifdef _WIN32
-constexpr char16_t PathDelim = u'\\';
-#else
-constexpr char16_t PathDelim = u'/';
-#endif
+using WideString = std::u16string;
 
 // Current source and destination folders, as the settings store returned them;
 // an empty one names no folder.
@@ -52,9 +48,6 @@ bool ForceDirectories(const WideString& path);
 // An existing file; folders and links to folders do not count.
 bool FileExists(const WideString& path);
 
-// The drive of a full path: "C:" for "C:\dir", "\\server\share" for a network
-// path; empty when the path has none, and always on POSIX, whose one root has no drive.
-WideString ExtractFileDrive(const WideString& path);
 // Bytes in the files under a folder, sub-folders too when recurse is set.
 // Folders whose names begin with "." are not entered; a missing or unreadable
 // folder counts 0. A link back to a folder being walked is not entered again.

@@ -4,14 +4,11 @@
 
 namespace {
 
-// The text after the last delimiter or drive colon; the whole text without one.
+// The text after the last "\" or ":" of an image name. On POSIX the names are
+// paths of the system's own as well, whose delimiter ends the part too.
 WideString FileNamePart(const WideString& exe) {
-#ifdef _WIN32
-  const auto pos = exe.find_last_of(u"\\:");
-#else
-  const auto pos = exe.find_last_of(u"\\:/");
-#endif
-  return pos == WideString::npos ? exe : exe.substr(pos + 1);
+  const WideString name = ExtractFileName(exe);
+  return name.substr(name.find_last_of(u"\\:") + 1);  // npos + 1 == 0: the whole name
 }
 
 bool Matches(const WideString& exe, const std::vector<WideString>& wanted) {

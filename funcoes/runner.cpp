@@ -12,14 +12,15 @@ namespace {
 // Resolved, without trailing delimiters except a lone root "/".
 WideString Canonical(const WideString& path) {
   WideString resolved = platform::ResolvedPath(path);
-  while (resolved.size() > 1 && resolved.back() == PathDelim) resolved.pop_back();
+  while (resolved.size() > 1 && IsPathDelimiter(resolved, resolved.size() - 1)) resolved.pop_back();
   return resolved;
 }
 
 // inner is outer or lies below it; "/a/bc" is not below "/a/b".
 bool Within(const WideString& inner, const WideString& outer) {
   if (inner.size() < outer.size() || !platform::SamePathName(inner.substr(0, outer.size()), outer)) return false;
-  return inner.size() == outer.size() || outer.back() == PathDelim || inner[outer.size()] == PathDelim;
+  return inner.size() == outer.size() || IsPathDelimiter(outer, outer.size() - 1) ||
+         IsPathDelimiter(inner, outer.size());
 }
 
 // Some folder on the way up from `inner`, `inner` included, is `outer` by
@@ -29,12 +30,9 @@ bool WithinById(const WideString& inner, const WideString& outer) {
   if (!target) return false;
   for (WideString folder = inner;;) {
     if (platform::FolderIdOf(folder) == target) return true;
-    const size_t cut = folder.find_last_of(PathDelim);
-    if (cut == WideString::npos) return false;
-    WideString parent = folder.substr(0, cut == 0 ? 1 : cut);          // "/a" -> "/"
-    if (parent.size() == 2 && parent[1] == u':') parent += PathDelim;  // "C:\a" -> "C:\"
-    if (parent == folder) return false;
-    folder = parent;
+    WideString parent = ExtractFileDir(folder);  // "/a" -> "/", "C:\a" -> "C:\"
+    if (parent.empty() || parent == folder) return false;
+    folder = std::move(parent);
   }
 }
 
@@ -44,7 +42,9 @@ std::vector<WideString> ProgramSearchFolders() {
   std::vector<WideString> folders;
   for (WideString folder : {platform::ExecutableFolder(), platform::SystemFolder()})
     if (!folder.empty()) folders.push_back(folder);
-  for (const WideString& folder : platform::PathFolders()) folders.push_back(folder);
+  // A relative entry would name the current folder.
+  for (const WideString& folder : platform::PathEntries())
+    if (IsFullPath(folder)) folders.push_back(folder);
   return folders;
 }
 
@@ -52,7 +52,7 @@ WideString FindProgram(const WideString& name, const std::vector<WideString>& fo
   const WideString file = platform::ProgramFileName(name);
   for (const WideString& folder : folders) {
     if (folder.empty()) continue;  // it would name the current folder
-    const WideString path = folder.back() == PathDelim ? folder + file : folder + PathDelim + file;
+    const WideString path = IncludeTrailingPathDelimiter(folder) + file;
     if (platform::IsProgramFile(path)) return path;
   }
   return {};

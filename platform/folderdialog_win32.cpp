@@ -5,6 +5,7 @@
 
 #include "platform/folderdialog.h"
 #include "platform/process.h"
+#include "platform/win32util.h"
 
 namespace platform {
 
@@ -18,7 +19,7 @@ void Check(HRESULT result) {
 std::u16string ItemName(IShellItem* item, SIGDN kind) {
   PWSTR text = nullptr;
   if (FAILED(item->GetDisplayName(kind, &text)) || !text) return {};
-  std::u16string name(reinterpret_cast<const char16_t*>(text));
+  std::u16string name = U(text);
   CoTaskMemFree(text);
   return name;
 }
@@ -45,8 +46,7 @@ bool FolderDialog::Execute(void* owner, const std::u16string& startFolder, std::
   Check(FDialog->SetOptions(FOS_PICKFOLDERS));
   if (!startFolder.empty()) {
     IShellItem* start = nullptr;
-    if (SUCCEEDED(SHCreateItemFromParsingName(reinterpret_cast<const wchar_t*>(startFolder.c_str()), nullptr,
-                                              IID_PPV_ARGS(&start)))) {
+    if (SUCCEEDED(SHCreateItemFromParsingName(W(startFolder), nullptr, IID_PPV_ARGS(&start)))) {
       FDialog->SetFolder(start);
       start->Release();
     }

@@ -51,20 +51,6 @@ std::u16string ResolvedPath(const std::u16string& path) {
 
 bool SamePathName(const std::u16string& a, const std::u16string& b) { return a == b; }
 
-int TranslateErrno(int error) {
-  switch (error) {
-    case ENOENT:
-      return ErrorFileNotFound;
-    case EMFILE:
-    case ENFILE:
-      return ErrorTooManyOpenFiles;
-    case EACCES:
-      return ErrorAccessDenied;
-    default:
-      return ErrorPathNotFound;
-  }
-}
-
 int DirectoryEntryError(const std::u16string& path) {
   const auto checked = PathToUtf8(path);
   if (!checked) return ErrorPathNotFound;  // malformed
@@ -80,7 +66,7 @@ int DirectoryEntryError(const std::u16string& path) {
     return stat(parent.c_str(), &pst) == 0 && S_ISDIR(pst.st_mode) ? ErrorFileNotFound : ErrorPathNotFound;
   }
   if (!S_ISDIR(st.st_mode)) return ErrorDirectory;
-  if (access(native.c_str(), X_OK) != 0) return errno == EACCES ? ErrorAccessDenied : ErrorPathNotFound;
+  if (access(native.c_str(), X_OK) != 0) return TranslateErrno(errno);
   return 0;
 }
 

@@ -2,14 +2,14 @@
 
 #include "platform/fs.h"
 #include "platform/longpath.h"
+#include "platform/win32util.h"
+
+// Every path reaches the system through ApiPath, in the extended-length form:
+// folders deeper than 260 characters, common in media projects, work like any.
 
 namespace platform {
 
 namespace {
-
-// Every path reaches the system through ApiPath, in the extended-length form:
-// folders deeper than 260 characters, common in media projects, work like any.
-const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 bool IsMissingCode(DWORD code) {
   switch (code) {
@@ -35,39 +35,31 @@ bool PathIsDirectory(const std::u16string& name) {
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
   // A link to a folder counts only when its target can be opened.
-  HANDLE h = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return !IsMissingCode(GetLastError());
-  CloseHandle(h);
-  return true;
+  const OwnedHandle target = OpenToQuery(path);
+  return target.Valid() || !IsMissingCode(GetLastError());
 }
 
 bool PathIsFile(const std::u16string& path) {
   // Follows a link to its target, as a file's link counts as that file.
-  HANDLE h = CreateFileW(W(ApiPath(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  const OwnedHandle h = OpenToQuery(ApiPath(path));
   BY_HANDLE_FILE_INFORMATION info{};
-  const bool ok = GetFileInformationByHandle(h, &info) != 0;
-  CloseHandle(h);
-  return ok && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  return h.Valid() && GetFileInformationByHandle(h.handle, &info) &&
+         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool MakeDirectory(const std::u16string& path) { return CreateDirectoryW(W(ApiPath(path)), nullptr) != 0; }
 
 std::u16string ResolvedPath(const std::u16string& path) {
-  HANDLE h = CreateFileW(W(ApiPath(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return path;
+  const OwnedHandle h = OpenToQuery(ApiPath(path));
+  if (!h.Valid()) return path;
   std::u16string result(MAX_PATH, u'\0');
-  DWORD length = GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(result.data()),
-                                           static_cast<DWORD>(result.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  DWORD length = GetFinalPathNameByHandleW(h.handle, W(result), static_cast<DWORD>(result.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (length >= result.size()) {
     result.resize(length);
-    length = GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(result.data()), static_cast<DWORD>(result.size()),
+    length = GetFinalPathNameByHandleW(h.handle, W(result), static_cast<DWORD>(result.size()),
                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   }
-  CloseHandle(h);
   if (length == 0 || length >= result.size()) return path;
   result.resize(length);
   // "\\?\C:\x" -> "C:\x", "\\?\UNC\server\x" -> "\\server\x".
@@ -86,24 +78,17 @@ int DirectoryEntryError(const std::u16string& name) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return static_cast<int>(GetLastError());
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
   // Entering needs the right to traverse; a handle opened for it tells.
-  HANDLE h = CreateFileW(W(path), FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
-  CloseHandle(h);
-  return 0;
+  const OwnedHandle h = OpenToQuery(path, FILE_TRAVERSE);
+  return h.Valid() ? 0 : static_cast<int>(GetLastError());
 }
 
 std::optional<FolderId> FolderIdOf(const std::u16string& path) {
   // Opening the folder itself resolves junctions and links to their target.
-  HANDLE h = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  const OwnedHandle h = OpenToQuery(path);
   BY_HANDLE_FILE_INFORMATION info{};
-  std::optional<FolderId> id;
-  if (GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    id = FolderId{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
-  CloseHandle(h);
-  return id;
+  if (!h.Valid() || !GetFileInformationByHandle(h.handle, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return std::nullopt;
+  return FolderId{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
 struct FolderListing::State {
@@ -134,7 +119,7 @@ bool FolderListing::Next(FolderEntry& entry) {
   if (!state_->pending && !FindNextFileW(state_->find, &state_->data)) return false;
   state_->pending = false;
   const WIN32_FIND_DATAW& d = state_->data;
-  entry.name.assign(reinterpret_cast<const char16_t*>(d.cFileName));
+  entry.name.assign(reinterpret_cast<const char16_t*>(d.cFileName));  // reuses the name's room
   entry.isFolder = (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   entry.size = entry.isFolder ? 0 : static_cast<int64_t>((uint64_t{d.nFileSizeHigh} << 32) | d.nFileSizeLow);
   return true;

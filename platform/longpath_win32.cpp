@@ -1,16 +1,15 @@
 #include <windows.h>
 
 #include "platform/longpath.h"
+#include "platform/win32util.h"
 
 namespace platform {
 
 std::u16string ApiPath(const std::u16string& path) {
   if (path.empty()) return path;
-  const auto* in = reinterpret_cast<const wchar_t*>(path.c_str());
   std::u16string full(path.size() + MAX_PATH, u'\0');
   for (;;) {
-    const DWORD length =
-        GetFullPathNameW(in, static_cast<DWORD>(full.size()), reinterpret_cast<wchar_t*>(full.data()), nullptr);
+    const DWORD length = GetFullPathNameW(W(path), static_cast<DWORD>(full.size()), W(full), nullptr);
     if (length == 0) return path;
     if (length < full.size()) {
       full.resize(length);

@@ -13,9 +13,9 @@ namespace platform {
 std::u16string ExecutableFolder();
 // Windows: the system folder; elsewhere empty.
 std::u16string SystemFolder();
-// The entries of the PATH variable that are full paths, in order; empty and
-// relative entries are dropped, since they would name the current folder.
-std::vector<std::u16string> PathFolders();
+// The entries of the PATH variable, in order, as written (Windows: without the
+// double quotes an entry may be written in).
+std::vector<std::u16string> PathEntries();
 // The file name a program started by this name has: on Windows ".exe" is
 // added when the name has no extension.
 std::u16string ProgramFileName(const std::u16string& name);

@@ -32,18 +32,18 @@ std::u16string ExecutableFolder() {
 
 std::u16string SystemFolder() { return {}; }
 
-std::vector<std::u16string> PathFolders() {
-  std::vector<std::u16string> folders;
+std::vector<std::u16string> PathEntries() {
+  std::vector<std::u16string> entries;
   const char* path = std::getenv("PATH");
-  if (!path) return folders;
-  std::string rest = path;
+  if (!path) return entries;
+  const std::string text = path;
   size_t start = 0;
-  while (start <= rest.size()) {
-    const size_t colon = std::min(rest.find(':', start), rest.size());
-    if (colon > start && rest[start] == '/') folders.push_back(FromUtf8(rest.substr(start, colon - start)));
+  while (start <= text.size()) {
+    const size_t colon = std::min(text.find(':', start), text.size());
+    entries.push_back(FromUtf8(text.substr(start, colon - start)));
     start = colon + 1;
   }
-  return folders;
+  return entries;
 }
 
 std::u16string ProgramFileName(const std::u16string& name) { return name; }

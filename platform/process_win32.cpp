@@ -5,38 +5,21 @@
 #include "platform/longpath.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/win32util.h"
 
 namespace platform {
-
-namespace {
-
-const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-
-std::u16string U(const wchar_t* s, size_t length) {
-  return std::u16string(reinterpret_cast<const char16_t*>(s), length);
-}
-
-std::u16string FolderOf(const std::u16string& path) {
-  const size_t slash = path.find_last_of(u"\\/");
-  return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
-}
-
-bool IsDelimiter(char16_t c) { return c == u'\\' || c == u'/'; }
-
-// "X:\..." or "\\server\...": not relative to the current drive or folder.
-bool IsFullPath(const std::u16string& path) {
-  if (path.size() >= 3 && path[1] == u':' && IsDelimiter(path[2])) return true;
-  return path.size() >= 2 && IsDelimiter(path[0]) && IsDelimiter(path[1]);
-}
-
-}  // namespace
 
 std::u16string ExecutableFolder() {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return {};
-    if (length < buffer.size()) return FolderOf(U(buffer.data(), length));
+    if (length < buffer.size()) {
+      // The system names the module by its full path: the folder ends at its last "\".
+      const std::u16string path = U(buffer.data(), length);
+      const size_t cut = path.rfind(u'\\');
+      return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut);
+    }
     buffer.resize(buffer.size() * 2);
   }
 }
@@ -47,10 +30,10 @@ std::u16string SystemFolder() {
   return length == 0 || length >= MAX_PATH ? std::u16string() : U(buffer, length);
 }
 
-std::vector<std::u16string> PathFolders() {
-  std::vector<std::u16string> folders;
+std::vector<std::u16string> PathEntries() {
+  std::vector<std::u16string> entries;
   const DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
-  if (size == 0) return folders;
+  if (size == 0) return entries;
   std::wstring value(size, L'\0');
   const DWORD length = GetEnvironmentVariableW(L"PATH", value.data(), size);
   const std::u16string text = U(value.data(), length < size ? length : 0);
@@ -61,10 +44,10 @@ std::vector<std::u16string> PathFolders() {
     std::u16string entry = text.substr(start, end - start);
     // An entry may be written in double quotes.
     if (entry.size() >= 2 && entry.front() == u'"' && entry.back() == u'"') entry = entry.substr(1, entry.size() - 2);
-    if (IsFullPath(entry)) folders.push_back(entry);
+    entries.push_back(entry);
     start = end + 1;
   }
-  return folders;
+  return entries;
 }
 
 std::u16string ProgramFileName(const std::u16string& name) {
@@ -170,14 +153,6 @@ void ChildProcess::Close() {
 
 namespace {
 
-// A handle closed when the holder goes.
-struct OwnedHandle {
-  HANDLE handle = nullptr;
-  ~OwnedHandle() {
-    if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
-};
-
 [[noreturn]] void RaiseLastError() {
   throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "start");
 }
@@ -186,8 +161,7 @@ struct OwnedHandle {
 
 ChildProcess StartChild(const std::u16string& program, const std::u16string& commandLine,
                         const std::vector<std::u16string>&, OutputSink output) {
-  std::wstring line(reinterpret_cast<const wchar_t*>(commandLine.c_str()), commandLine.size());
-  line.push_back(L'\0');  // CreateProcessW may write into the line
+  std::u16string line = commandLine;  // CreateProcessW may write into the line
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   OwnedHandle read, write, input;
@@ -205,8 +179,7 @@ ChildProcess StartChild(const std::u16string& program, const std::u16string& com
     startup.hStdError = write.handle;
   }
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(W(program), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                      &info))
+  if (!CreateProcessW(W(program), W(line), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info))
     RaiseLastError();
   ChildProcess child;
   child.process_ = info.hProcess;

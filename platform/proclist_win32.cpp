@@ -2,6 +2,7 @@
 #include <tlhelp32.h>
 
 #include "platform/proclist.h"
+#include "platform/win32util.h"
 
 namespace platform {
 
@@ -13,8 +14,7 @@ std::vector<ProcessEntry> ListProcesses() {
   pe.dwSize = sizeof pe;
   for (BOOL more = Process32FirstW(snapshot, &pe); more; more = Process32NextW(snapshot, &pe)) {
     pe.szExeFile[MAX_PATH - 1] = L'\0';
-    processes.push_back(
-        {static_cast<uint32_t>(pe.th32ProcessID), {std::u16string(reinterpret_cast<const char16_t*>(pe.szExeFile))}});
+    processes.push_back({static_cast<uint32_t>(pe.th32ProcessID), {U(pe.szExeFile)}});
   }
   CloseHandle(snapshot);
   return processes;

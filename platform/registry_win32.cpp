@@ -4,14 +4,9 @@
 
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "platform/win32util.h"
 
 namespace platform {
-
-namespace {
-
-const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-
-}  // namespace
 
 struct SettingsKey::Impl {
   HKEY key = nullptr;
