@@ -1,7 +1,6 @@
 #include "folder_monitor/FolderMon.h"
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "funcoes/exceptions.h"
@@ -10,24 +9,24 @@
 
 namespace {
 
-constexpr std::uint32_t ChangeBufferSize = 32768;
 // Between two failed waits (a folder that cannot be opened or has vanished
 // fails every wait at once), so such a worker does not keep a processor busy.
 constexpr auto FailedWaitPause = std::chrono::milliseconds(300);
 
-TFolderAction ActionFor(std::uint32_t code) {
-  switch (code) {
-    case 2:
+TFolderAction ActionFor(platform::DirAction action) {
+  switch (action) {
+    case platform::DirAction::Added:
+      break;
+    case platform::DirAction::Removed:
       return faRemoved;
-    case 3:
+    case platform::DirAction::Modified:
       return faModified;
-    case 4:
+    case platform::DirAction::RenamedOld:
       return faRenamedOld;
-    case 5:
+    case platform::DirAction::RenamedNew:
       return faRenamedNew;
-    default:
-      return faNew;
   }
+  return faNew;
 }
 
 }  // namespace
@@ -59,9 +58,8 @@ void TFolderMonLink::CloseFolder() {
 TFolderMonWorker::TFolderMonWorker(TFolderMon* AOwner) : FLink(std::make_shared<TFolderMonLink>()) {
   FLink->Owner = AOwner;
   if (!AOwner) throw Exception("Reference to TFolderMon instance must be specified");
-  FLink->MonitorSubFolders = AOwner->MonitorSubFolders();
-  FMonFilter = NotifyFilterFor(AOwner->MonitoredChanges());
-  FFolder = platform::OpenDirWatch(AOwner->Folder(), FLink->MonitorSubFolders, FMonFilter);
+  FFolder = platform::OpenDirWatch(AOwner->Folder(), AOwner->MonitorSubFolders(),
+                                   NotifyFilterFor(AOwner->MonitoredChanges()));
   FLink->Folder = FFolder;
 }
 
@@ -90,44 +88,33 @@ std::shared_ptr<TFolderMonLink> TFolderMonWorker::Create(TFolderMon* AOwner) {
 }
 
 void TFolderMonWorker::Execute() {
-  // Closes the folder and releases the buffer however the loop is left.
+  // Closes the folder however the loop is left.
   struct Cleanup {
     TFolderMonLink& link;
     ~Cleanup() { link.CloseFolder(); }
   } cleanup{*FLink};
-  auto buffer = std::make_unique<std::uint32_t[]>(ChangeBufferSize / 4);
-  auto* bytes = reinterpret_cast<const unsigned char*>(buffer.get());
   const std::function<void()> notifyOwner = [this] { NotifyOwner(); };
   const std::function<void()> notifyChangesLost = [this] { NotifyChangesLost(); };
 
   for (;;) {
     if (FLink->Terminated) break;
     if (!FLink->Owner) break;
-    std::uint32_t count = 0;
-    const bool ok =
-        platform::ReadDirChanges(FFolder, buffer.get(), ChangeBufferSize, FLink->MonitorSubFolders, FMonFilter, count);
-    if (!ok) {
+    platform::DirReadResult batch = platform::ReadDirChanges(FFolder);
+    if (batch.status == platform::DirReadStatus::Failed) {
       std::unique_lock<std::mutex> guard(FLink->PauseLock);
       FLink->PauseEnd.wait_for(guard, FailedWaitPause, [&] { return FLink->Terminated.load(); });
       continue;
     }
     FReadAt = TChangeClock::now();  // after the read: never before the changes it holds
     if (!FLink->Owner) break;
-    if (count == 0) {
+    if (batch.status == platform::DirReadStatus::ChangesLost) {
       Synchronize(notifyChangesLost);
       continue;
     }
-    for (std::uint32_t at = 0;;) {
-      std::uint32_t next, action, nameLength;
-      std::memcpy(&next, bytes + at, 4);
-      std::memcpy(&action, bytes + at + 4, 4);
-      std::memcpy(&nameLength, bytes + at + 8, 4);
-      FFolderItemInfo.Name.resize(nameLength / 2);
-      std::memcpy(FFolderItemInfo.Name.data(), bytes + at + 12, nameLength / 2 * 2);
-      FFolderItemInfo.Action = ActionFor(action);
+    for (platform::DirChange& change : batch.changes) {
+      FFolderItemInfo.Name = std::move(change.name);
+      FFolderItemInfo.Action = ActionFor(change.action);
       Synchronize(notifyOwner);
-      if (next == 0) break;
-      at += next;
     }
   }
 }

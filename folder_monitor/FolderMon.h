@@ -71,8 +71,6 @@ using TFolderMonNotifyEvent = std::function<void(TFolderMon* Sender)>;
 struct TFolderMonLink {
   std::atomic<TFolderMon*> Owner;  // nil once detached, for good
   std::atomic<bool> Terminated{false};
-  // The owner's MonitorSubFolders: it cannot change while the worker is attached.
-  bool MonitorSubFolders = false;
   // Wakes a worker pausing after a failed wait, so a detached one ends at once.
   std::mutex PauseLock;
   std::condition_variable PauseEnd;
@@ -101,7 +99,6 @@ class TFolderMonWorker {
 
   std::shared_ptr<TFolderMonLink> FLink;  // holds Owner and Terminated
   platform::DirWatchHandle FFolder = platform::InvalidDirWatch;
-  std::uint32_t FMonFilter = 0;
   TFolderItemInfo FFolderItemInfo;
   TChangeClock::time_point FReadAt;  // of the batch being delivered
 };

@@ -1,15 +1,10 @@
 // Directory-change notification: a handle on one folder and a blocking wait
-// that fills a buffer with change records.
-//
-// Records use one layout on every system, little-endian, each starting on a
-// 4-byte boundary: NextEntryOffset (4 bytes, 0 in the last record), Action
-// (4: 1 added, 2 removed, 3 modified, 4 renamed old name, 5 renamed new name),
-// FileNameLength (4, in bytes), then the name relative to the watched folder in
-// UTF-16 code units without a terminating zero.
+// that returns the changes seen in it.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -26,18 +21,33 @@ inline constexpr std::uint32_t NotifyLastAccess = 0x20;
 inline constexpr std::uint32_t NotifyCreation = 0x40;
 inline constexpr std::uint32_t NotifySecurity = 0x100;
 
+enum class DirAction : std::uint8_t { Added, Removed, Modified, RenamedOld, RenamedNew };
+
+struct DirChange {
+  DirAction action = DirAction::Added;
+  std::u16string name;  // relative to the watched folder
+};
+
+enum class DirReadStatus : std::uint8_t {
+  Changes,      // changes holds one or more, in the order they happened
+  ChangesLost,  // the system dropped changes and nobody knows which; changes is empty
+  Failed,       // the wait failed or the handle was woken; changes is empty
+};
+
+struct DirReadResult {
+  DirReadStatus status = DirReadStatus::Failed;
+  std::vector<DirChange> changes;
+};
+
 // InvalidDirWatch when the folder cannot be opened. Where the system allows,
-// changes are gathered from here on, so none is missed before the first wait;
-// watchSubtree and filter must then be those of every wait on the handle.
+// changes are gathered from here on, so none is missed before the first wait.
 DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter);
 
-// Blocks until a change matching filter happens in the folder (or below it with
-// watchSubtree), then fills buffer (4-byte aligned). False when the wait fails,
-// always so for InvalidDirWatch, and where waking is supported once the handle
-// has been woken. True with bytesReturned 0 when changes were lost.
-// One handle serves one caller whose filter and subtree flag do not change.
-bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, bool watchSubtree, std::uint32_t filter,
-                    std::uint32_t& bytesReturned);
+// Blocks until a change matching the handle's filter happens in its folder (or
+// below it, when opened with watchSubtree). Failed, at once, for
+// InvalidDirWatch and, where waking is supported, once the handle has been
+// woken. One handle serves one waiting thread.
+DirReadResult ReadDirChanges(DirWatchHandle handle);
 
 // From any thread, while the handle is open (the caller makes sure it is not
 // closed meanwhile). Windows: ends the wait in progress on handle and every

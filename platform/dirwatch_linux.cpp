@@ -29,13 +29,13 @@
 //
 // A rename inside the watched tree (an IN_MOVED_FROM and IN_MOVED_TO pair with
 // one cookie) gives renamed-old then renamed-new; a move out of the tree gives
-// removed, a move in gives added. IN_Q_OVERFLOW gives an empty batch.
+// removed, a move in gives added. IN_Q_OVERFLOW gives changes lost.
 //
 // When a watch cannot be added because the user's inotify watch limit is
 // reached (raise it with the sysctl fs.inotify.max_user_watches), the wait
-// returns an empty batch (changes lost) instead of watching part of the tree
-// in silence; every later wait retries the missing watches first and keeps
-// returning empty batches while any is still missing.
+// reports changes lost instead of watching part of the tree in silence; every
+// later wait retries the missing watches first and keeps reporting changes
+// lost while any is still missing.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -48,6 +48,7 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 
@@ -58,20 +59,12 @@ namespace platform {
 
 namespace {
 
-constexpr std::uint32_t ActionAdded = 1, ActionRemoved = 2, ActionModified = 3, ActionRenamedOld = 4,
-                        ActionRenamedNew = 5;
-
 // The filter bits that ask for modifications.
 constexpr std::uint32_t ModifyFilter =
     NotifyAttributes | NotifySize | NotifyLastWrite | NotifyLastAccess | NotifySecurity;
 
-// Records read ahead of a batch, at most.
+// Changes read ahead of a batch, at most.
 constexpr size_t MaxPending = 1 << 16;
-
-struct Record {
-  std::uint32_t action;
-  std::u16string name;
-};
 
 struct MoveOut {
   std::uint32_t cookie;
@@ -85,7 +78,7 @@ class Watcher {
   ~Watcher() { close(fd_); }
 
   void Open(bool subtree, std::uint32_t filter);
-  bool Read(void* buffer, std::uint32_t length, bool subtree, std::uint32_t filter, std::uint32_t& bytes);
+  DirReadResult Read();
 
  private:
   // Which entries of a folder given a watch are reported.
@@ -97,9 +90,8 @@ class Watcher {
   void FlushMoveOut();
   void RenameFolders(const std::string& from, const std::string& to);
   void ForgetFolders(const std::string& rel);
-  void Push(std::uint32_t action, const std::string& rel, bool isDir);
+  void Push(DirAction action, const std::string& rel, bool isDir);
   bool Readable(int timeoutMs) const;
-  std::uint32_t Fill(void* buffer, std::uint32_t length);
   std::string Full(const std::string& rel) const { return rel.empty() ? root_ : root_ + "/" + rel; }
 
   int fd_;
@@ -114,7 +106,7 @@ class Watcher {
   bool lost_ = false;                             // changes lost since the last batch
   bool missing_ = false;                          // a folder of the tree has no watch
   std::unordered_map<int, std::string> folders_;  // watch -> folder relative to the root ("" is the root)
-  std::deque<Record> pending_;
+  std::deque<DirChange> pending_;
   bool moveOutHeld_ = false;
   MoveOut moveOut_{};
 };
@@ -186,16 +178,16 @@ void Watcher::AddFolder(const std::string& rel, Report report) {
                         fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (entry->d_type == DT_UNKNOWN) isDir = looked && S_ISDIR(st.st_mode);
     const std::string child = Join(rel, entry->d_name);
-    if (report == Report::All) Push(ActionAdded, child, isDir);
+    if (report == Report::All) Push(DirAction::Added, child, isDir);
     if (lookForChange && looked && ChangedSince(st.st_ctim, opened_))
-      Push(filter_ & ModifyFilter ? ActionModified : ActionAdded, child, isDir);
+      Push(filter_ & ModifyFilter ? DirAction::Modified : DirAction::Added, child, isDir);
     if (isDir) AddFolder(child, report);
   }
   closedir(dir);
 }
 
-void Watcher::Push(std::uint32_t action, const std::string& rel, bool isDir) {
-  if (action != ActionModified && !(filter_ & (isDir ? NotifyDirName : NotifyFileName))) return;
+void Watcher::Push(DirAction action, const std::string& rel, bool isDir) {
+  if (action != DirAction::Modified && !(filter_ & (isDir ? NotifyDirName : NotifyFileName))) return;
   pending_.push_back({action, FromUtf8(rel)});
 }
 
@@ -218,7 +210,7 @@ void Watcher::ForgetFolders(const std::string& rel) {
 // The held IN_MOVED_FROM had no partner: the entry left the watched tree.
 void Watcher::FlushMoveOut() {
   moveOutHeld_ = false;
-  Push(ActionRemoved, moveOut_.name, moveOut_.isDir);
+  Push(DirAction::Removed, moveOut_.name, moveOut_.isDir);
   if (moveOut_.isDir && subtree_) ForgetFolders(moveOut_.name);
 }
 
@@ -248,23 +240,23 @@ void Watcher::Translate(const inotify_event& ev) {
   } else if (ev.mask & IN_MOVED_TO) {
     if (moveOutHeld_) {
       moveOutHeld_ = false;
-      Push(ActionRenamedOld, moveOut_.name, isDir);
-      Push(ActionRenamedNew, name, isDir);
+      Push(DirAction::RenamedOld, moveOut_.name, isDir);
+      Push(DirAction::RenamedNew, name, isDir);
       if (isDir && subtree_) RenameFolders(moveOut_.name, name);
     } else {
-      Push(ActionAdded, name, isDir);
+      Push(DirAction::Added, name, isDir);
       if (isDir && subtree_) AddFolder(name, Report::All);
     }
   } else if (ev.mask & IN_CREATE) {
-    Push(ActionAdded, name, isDir);
+    Push(DirAction::Added, name, isDir);
     if (isDir && subtree_) AddFolder(name, Report::All);
   } else if (ev.mask & IN_DELETE) {
-    Push(ActionRemoved, name, isDir);
+    Push(DirAction::Removed, name, isDir);
   } else if (ev.mask & (IN_MODIFY | IN_CLOSE_WRITE)) {
-    if (filter_ & (NotifySize | NotifyLastWrite)) Push(ActionModified, name, isDir);
+    if (filter_ & (NotifySize | NotifyLastWrite)) Push(DirAction::Modified, name, isDir);
   } else if (ev.mask & IN_ATTRIB) {
     if (filter_ & (NotifyAttributes | NotifyLastWrite | NotifyLastAccess | NotifySecurity))
-      Push(ActionModified, name, isDir);
+      Push(DirAction::Modified, name, isDir);
   }
 }
 
@@ -281,42 +273,7 @@ bool Watcher::Readable(int timeoutMs) const {
   return poll(&p, 1, timeoutMs) > 0;
 }
 
-// Copies as many queued records as fit; the rest wait for the next call.
-std::uint32_t Watcher::Fill(void* buffer, std::uint32_t length) {
-  auto* out = static_cast<unsigned char*>(buffer);
-  std::uint32_t used = 0, last = 0;
-  bool any = false;
-  while (!pending_.empty()) {
-    const Record& r = pending_.front();
-    const std::uint32_t nameBytes = static_cast<std::uint32_t>(r.name.size() * 2);
-    const std::uint32_t size = (12 + nameBytes + 3) & ~3u;
-    if (used + size > length) {
-      if (!any) {  // a name longer than the whole buffer cannot be told
-        pending_.pop_front();
-        lost_ = true;
-        continue;
-      }
-      break;
-    }
-    if (any) {
-      const std::uint32_t next = used - last;
-      std::memcpy(out + last, &next, 4);
-    }
-    const std::uint32_t zero = 0;
-    std::memcpy(out + used, &zero, 4);
-    std::memcpy(out + used + 4, &r.action, 4);
-    std::memcpy(out + used + 8, &nameBytes, 4);
-    std::memcpy(out + used + 12, r.name.data(), nameBytes);
-    last = used;
-    used += size;
-    any = true;
-    pending_.pop_front();
-  }
-  return used;
-}
-
-bool Watcher::Read(void* buffer, std::uint32_t length, bool subtree, std::uint32_t filter, std::uint32_t& bytes) {
-  bytes = 0;
+DirReadResult Watcher::Read() {
   if (!started_) {
     WatchSubtree();
   } else if (missing_) {
@@ -329,7 +286,7 @@ bool Watcher::Read(void* buffer, std::uint32_t length, bool subtree, std::uint32
       lost_ = false;
       pending_.clear();
       moveOutHeld_ = false;
-      return true;
+      return {DirReadStatus::ChangesLost, {}};
     }
     // What the kernel holds already is read first: an overflow at its end
     // makes every record before it moot.
@@ -338,7 +295,7 @@ bool Watcher::Read(void* buffer, std::uint32_t length, bool subtree, std::uint32
       // The folder itself was deleted or moved away: this handle sees nothing more.
       if (moveOutHeld_) FlushMoveOut();
       if (!pending_.empty()) break;
-      return false;
+      return {};
     }
     // The partner of a move is queued right behind it, or the entry left the tree.
     if (moveOutHeld_ && !Readable(10)) {
@@ -348,12 +305,14 @@ bool Watcher::Read(void* buffer, std::uint32_t length, bool subtree, std::uint32
     const ssize_t n = read(fd_, events, sizeof events);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return {};
     }
     Translate(events, n);
   }
-  bytes = Fill(buffer, length);
-  return true;
+  DirReadResult batch{DirReadStatus::Changes,
+                      {std::make_move_iterator(pending_.begin()), std::make_move_iterator(pending_.end())}};
+  pending_.clear();
+  return batch;
 }
 
 }  // namespace
@@ -373,11 +332,9 @@ DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std
   return reinterpret_cast<DirWatchHandle>(watcher);
 }
 
-bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, bool watchSubtree, std::uint32_t filter,
-                    std::uint32_t& bytesReturned) {
-  bytesReturned = 0;
-  if (handle == InvalidDirWatch) return false;
-  return reinterpret_cast<Watcher*>(handle)->Read(buffer, length, watchSubtree, filter, bytesReturned);
+DirReadResult ReadDirChanges(DirWatchHandle handle) {
+  if (handle == InvalidDirWatch) return {};
+  return reinterpret_cast<Watcher*>(handle)->Read();
 }
 
 // Nothing to wake: an inotify watch keeps no folder busy, and the wait ends at

@@ -7,6 +7,7 @@
 // of its folder at once: a card can be ejected and a deleted folder goes away.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -17,7 +18,8 @@ namespace platform {
 
 namespace {
 
-// The system fills this buffer; a batch is copied out to the caller's.
+// The system fills this buffer; a batch that does not fit is dropped by the
+// system, which then reports no records: changes lost.
 constexpr DWORD ReadBufferSize = 32768;
 
 struct Watch {
@@ -57,6 +59,40 @@ struct Watch {
 
 Watch* Of(DirWatchHandle handle) { return reinterpret_cast<Watch*>(handle); }
 
+DirAction ActionOf(DWORD code) {
+  switch (code) {
+    case FILE_ACTION_REMOVED:
+      return DirAction::Removed;
+    case FILE_ACTION_MODIFIED:
+      return DirAction::Modified;
+    case FILE_ACTION_RENAMED_OLD_NAME:
+      return DirAction::RenamedOld;
+    case FILE_ACTION_RENAMED_NEW_NAME:
+      return DirAction::RenamedNew;
+    default:
+      return DirAction::Added;
+  }
+}
+
+// The FILE_NOTIFY_INFORMATION records of a batch of count bytes. A record
+// that would reach past the batch ends it: the system never writes one.
+std::vector<DirChange> Parse(const unsigned char* batch, DWORD count) {
+  constexpr DWORD header = offsetof(FILE_NOTIFY_INFORMATION, FileName);
+  std::vector<DirChange> changes;
+  for (DWORD at = 0; count - at >= header;) {
+    FILE_NOTIFY_INFORMATION record;
+    std::memcpy(&record, batch + at, header);
+    if (record.FileNameLength > count - at - header) break;
+    DirChange& change = changes.emplace_back();
+    change.action = ActionOf(record.Action);
+    change.name.resize(record.FileNameLength / sizeof(char16_t));
+    std::memcpy(change.name.data(), batch + at + header, change.name.size() * sizeof(char16_t));
+    if (record.NextEntryOffset == 0 || record.NextEntryOffset > count - at) break;
+    at += record.NextEntryOffset;
+  }
+  return changes;
+}
+
 }  // namespace
 
 DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter) {
@@ -78,29 +114,26 @@ DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std
   return reinterpret_cast<DirWatchHandle>(watch);
 }
 
-bool ReadDirChanges(DirWatchHandle handle, void* buffer, std::uint32_t length, bool, std::uint32_t,
-                    std::uint32_t& bytesReturned) {
-  bytesReturned = 0;
-  if (handle == InvalidDirWatch) return false;
+DirReadResult ReadDirChanges(DirWatchHandle handle) {
+  if (handle == InvalidDirWatch) return {};
   Watch& watch = *Of(handle);
   if (!watch.pending) watch.Issue();
-  if (!watch.pending) return false;
+  if (!watch.pending) return {};
   const HANDLE events[2] = {watch.done, watch.wake};
   if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
     watch.Finish();  // woken: the wait ends without records
-    return false;
+    return {};
   }
   DWORD count = 0;
   const BOOL ok = GetOverlappedResult(watch.folder, &watch.overlapped, &count, FALSE);
   watch.pending = false;
-  if (!ok) return false;
-  // A batch larger than the caller's buffer cannot be told: changes lost.
-  if (count <= length) {
-    std::memcpy(buffer, watch.buffer.data(), count);
-    bytesReturned = count;
-  }
+  if (!ok) return {};
+  DirReadResult result;
+  result.changes = Parse(reinterpret_cast<const unsigned char*>(watch.buffer.data()), count);
+  // No records: the batch did not fit and the system dropped it.
+  result.status = result.changes.empty() ? DirReadStatus::ChangesLost : DirReadStatus::Changes;
   watch.Issue();
-  return true;
+  return result;
 }
 
 void WakeDirWatch(DirWatchHandle handle) {
