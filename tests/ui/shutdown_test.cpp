@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/application.h"
 #include "funcoes/mainthread.h"
+#include "toolkit/application.h"
 
 int main(int argc, char** argv) {
   constexpr int kRounds = 50, kWorkers = 3;
