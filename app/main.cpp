@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "app/application.h"
 #include "app/startup.h"
+#include "toolkit/application.h"
 
 namespace {
 

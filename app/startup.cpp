@@ -1,8 +1,8 @@
 #include "app/startup.h"
 
-#include "app/application.h"
-#include "app/stylemanager.h"
 #include "forms/UFrmTarnvel.h"
+#include "toolkit/application.h"
+#include "toolkit/stylemanager.h"
 
 void StartUp() {
   Application->Initialize();

@@ -23,11 +23,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/application.h"
 #include "bench/percentile.h"
 #include "forms/UFrmTarnvel.h"
 #include "funcoes/funcoes.h"
 #include "platform/process.h"
+#include "toolkit/application.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

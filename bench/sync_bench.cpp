@@ -24,7 +24,6 @@
 
 #include <unistd.h>
 
-#include "app/application.h"
 #include "bench/percentile.h"
 #include "forms/UFrmRoboCopy.h"
 #include "forms/UFrmTarnvel.h"
@@ -32,6 +31,7 @@
 #include "funcoes/funcoes.h"
 #include "funcoes/runner.h"
 #include "platform/process.h"
+#include "toolkit/application.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

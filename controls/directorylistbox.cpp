@@ -9,6 +9,7 @@
 #include "controls/filelistbox.h"
 #include "controls/folderpath.h"
 #include "controls/itemdelegate.h"
+#include "toolkit/handlers.h"
 
 namespace {
 

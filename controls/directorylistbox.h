@@ -4,7 +4,7 @@
 #include <QListWidget>
 #include <QString>
 
-#include "app/handlers.h"
+#include "toolkit/notifyevent.h"
 
 class TFileListBox;
 class TListItemDelegate;

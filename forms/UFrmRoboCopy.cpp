@@ -2,10 +2,10 @@
 
 #include <QShowEvent>
 
-#include "app/application.h"
-#include "app/handlers.h"
-#include "forms/layout.h"
 #include "funcoes/funcoes.h"
+#include "toolkit/application.h"
+#include "toolkit/handlers.h"
+#include "toolkit/layout.h"
 
 TFrmRoboCopy* FrmRoboCopy = nullptr;
 

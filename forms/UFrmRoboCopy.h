@@ -6,7 +6,7 @@
 #include <QPushButton>
 
 #include "controls/gauge.h"
-#include "forms/form.h"
+#include "toolkit/form.h"
 
 class TFrmRoboCopy : public TForm {
   Q_OBJECT

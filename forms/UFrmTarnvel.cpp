@@ -1,22 +1,21 @@
 #include "forms/UFrmTarnvel.h"
 
-#include "forms/layout.h"
-
 #include <QGuiApplication>
 #include <algorithm>
 #include <QIcon>
 #include <QScreen>
 #include <optional>
 
-#include "app/handlers.h"
-#include "app/stylemanager.h"
-#include "forms/UFrmRoboCopy.h"
 #include "forms/folderpicker.h"
+#include "forms/UFrmRoboCopy.h"
 #include "funcoes/cmdline.h"
 #include "funcoes/mirrorfailures.h"
 #include "funcoes/mirrormeter.h"
 #include "funcoes/runner.h"
 #include "platform/process.h"
+#include "toolkit/handlers.h"
+#include "toolkit/layout.h"
+#include "toolkit/stylemanager.h"
 #ifndef _WIN32
 #include "platform/text.h"
 #include "platform/userdirs.h"

@@ -11,9 +11,9 @@
 #include "controls/directorylistbox.h"
 #include "controls/filelistbox.h"
 #include "folder_monitor/FolderMon.h"
-#include "forms/form.h"
 #include "funcoes/funcoes.h"
 #include "funcoes/noticeonce.h"
+#include "toolkit/form.h"
 
 class TFrmTarnvel : public TForm {
   Q_OBJECT

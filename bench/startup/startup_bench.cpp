@@ -15,9 +15,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/application.h"
 #include "app/startup.h"
 #include "forms/UFrmTarnvel.h"
+#include "toolkit/application.h"
 
 extern char** environ;
 

@@ -92,6 +92,36 @@ TEST_F(MainThreadTest, WakeHookIsCalledForEachQueuedCall) {
   EXPECT_EQ(wakes.load(), 3);
 }
 
+// The application removes its hook before it takes down what the hook wakes:
+// once SetWakeMainThread(nullptr) has returned, a wake that was under way has
+// ended, and no report made afterwards calls the old hook.
+TEST_F(MainThreadTest, RemovedHookIsNeitherRunningNorCalledAgain) {
+  std::atomic<int> running{0}, callsAfterRemoval{0};
+  std::atomic<bool> woken{false}, removed{false}, stop{false}, finished{false};
+  SetWakeMainThread([&] {
+    ++running;
+    if (removed) ++callsAfterRemoval;
+    woken = true;
+    // Long enough for the main thread to remove the hook meanwhile.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    --running;
+  });
+  std::thread worker([&] {
+    while (!stop) Synchronize([] {});
+    finished = true;
+  });
+  while (!woken) std::this_thread::yield();
+  SetWakeMainThread(nullptr);
+  removed = true;
+  EXPECT_EQ(running.load(), 0);
+  // The worker keeps reporting for a while without a hook.
+  for (int i = 0; i < 20; ++i) CheckSynchronize(5);
+  stop = true;
+  ASSERT_TRUE(DrainUntil([&] { return finished.load(); }));
+  worker.join();
+  EXPECT_EQ(callsAfterRemoval.load(), 0);
+}
+
 // A routine that pumps the queue itself (a nested message loop) lets another
 // worker's call run inside it instead of deadlocking.
 TEST_F(MainThreadTest, NestedPumpRunsOtherWorkersCalls) {

@@ -6,9 +6,9 @@
 #include <QTest>
 #include <climits>
 
-#include "app/stylemanager.h"
 #include "controls/gauge.h"
 #include "funcoes/exceptions.h"
+#include "toolkit/stylemanager.h"
 #include "uitest.h"
 
 namespace {

@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/stylemanager.h"
 #include "forms/UFrmTarnvel.h"
 #include "funcoes/funcoes.h"
 #include "isolated_settings.h"
 #include "tempdir.h"
+#include "toolkit/stylemanager.h"
 #include "uitest.h"
 
 namespace {

@@ -14,10 +14,10 @@
 extern char** environ;
 #endif
 
-#include "app/stylemanager.h"
 #include "forms/UFrmRoboCopy.h"
 #include "funcoes/funcoes.h"
 #include "tempdir.h"
+#include "toolkit/stylemanager.h"
 #include "uitest.h"
 
 #ifndef _WIN32

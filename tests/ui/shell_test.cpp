@@ -3,10 +3,10 @@
 #include <QTest>
 #include <stdexcept>
 
-#include "app/handlers.h"
-#include "app/stylemanager.h"
-#include "funcoes/exceptions.h"
 #include "forms/UFrmTarnvel.h"
+#include "funcoes/exceptions.h"
+#include "toolkit/handlers.h"
+#include "toolkit/stylemanager.h"
 #include "uitest.h"
 
 namespace {

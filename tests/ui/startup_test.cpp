@@ -7,8 +7,8 @@
 #include <QTimer>
 
 #include "app/startup.h"
-#include "app/stylemanager.h"
 #include "forms/UFrmTarnvel.h"
+#include "toolkit/stylemanager.h"
 #include "uitest.h"
 
 class StartupTest : public QObject {

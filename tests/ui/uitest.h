@@ -6,9 +6,9 @@
 #include <QTest>
 #include <vector>
 
-#include "app/application.h"
 #include "funcoes/funcoes.h"
 #include "isolated_settings.h"
+#include "toolkit/application.h"
 
 struct ShownBox {
   QMessageBox::Icon Icon;

@@ -1,4 +1,4 @@
-#include "forms/layout.h"
+#include "toolkit/layout.h"
 
 QFont PixelFont(const QString& family, int pixels) {
   QFont font(family);

@@ -29,7 +29,7 @@ class TApplication {
   TApplication(const TApplication&) = delete;
   TApplication& operator=(const TApplication&) = delete;
 
-  // Prepares the toolkit: the Qt application, the program's resources, COM on Windows.
+  // Prepares the toolkit: the Qt application, COM on Windows.
   void Initialize();
 
   bool MainFormOnTaskBar = false;

@@ -1,9 +1,9 @@
-#include "forms/form.h"
+#include "toolkit/form.h"
 
 #include <QCloseEvent>
 #include <QShowEvent>
 
-#include "app/application.h"
+#include "toolkit/application.h"
 
 void TForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);

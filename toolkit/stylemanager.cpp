@@ -1,4 +1,4 @@
-#include "app/stylemanager.h"
+#include "toolkit/stylemanager.h"
 
 #include <QApplication>
 #include <QDir>
@@ -9,7 +9,7 @@
 #include <QStyleFactory>
 #include <map>
 
-#include "app/application.h"
+#include "toolkit/application.h"
 
 namespace {
 

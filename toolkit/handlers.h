@@ -5,12 +5,9 @@
 
 #include <QObject>
 #include <exception>
-#include <functional>
 
-#include "app/application.h"
-
-// The handler type that takes only the sender.
-using TNotifyEvent = std::function<void(QObject* Sender)>;
+#include "toolkit/application.h"
+#include "toolkit/notifyevent.h"
 
 // Runs one handler at the boundary.
 template <class Handler>

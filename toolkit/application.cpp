@@ -1,4 +1,4 @@
-#include "app/application.h"
+#include "toolkit/application.h"
 
 #include <QApplication>
 #include <QFont>
@@ -41,7 +41,6 @@ TApplication::~TApplication() {
 void TApplication::Initialize() {
   FComInitialized = platform::ComInitialize();
   FQtApp = std::make_unique<QApplication>(FArgc, FArgv);
-  Q_INIT_RESOURCE(tarnvel);
   // Where the windows' fonts are missing (Linux), the metric-compatible
   // family keeps captions inside the controls sized for them.
   QFont::insertSubstitution(QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"));
