@@ -11,6 +11,7 @@
 #include "funcoes/cmdline.h"
 #include "funcoes/mirrorfailures.h"
 #include "funcoes/mirrormeter.h"
+#include "funcoes/paths.h"
 #include "funcoes/runner.h"
 #include "platform/process.h"
 #include "toolkit/handlers.h"
@@ -323,7 +324,7 @@ void TFrmTarnvel::CHKHotFolderOrigemClick(QObject*) {
 // Runs on the main thread while the monitor's worker waits for it. What it
 // raises ends that worker and is shown to nobody.
 void TFrmTarnvel::FolderChanged(TFolderMon* Sender, TFolderItemInfo AFolderItem) {
-  const WideString path = W(FileListBoxOrigem->Directory()) + PathDelim + AFolderItem.Name;
+  const WideString path = IncludeTrailingPathDelimiter(W(FileListBoxOrigem->Directory())) + AFolderItem.Name;
   if (FileExists(path)) HotFolderMirror(Sender->ChangeReadAt());
   ShowReportedChange();
 }
