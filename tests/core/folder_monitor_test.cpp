@@ -438,6 +438,8 @@ TEST_F(FolderMonTest, LostChangesAreToldOnce) {
   });
   Start(TChangeTypes(59));
   WriteFile(watched / "start.txt", "");
+  // The flood's writes take their own time; the wait for the notice starts after them.
+  ASSERT_TRUE(DrainUntil([&] { return flooded; }));
   EXPECT_TRUE(DrainUntil([&] { return lost > 0; }));
   DrainFor(std::chrono::milliseconds(300));
   EXPECT_EQ(lost, 1);
