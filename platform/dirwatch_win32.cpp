@@ -13,6 +13,7 @@
 
 #include "platform/dirwatch.h"
 #include "platform/longpath.h"
+#include "platform/win32util.h"
 
 namespace platform {
 
@@ -96,7 +97,7 @@ std::vector<DirChange> Parse(const unsigned char* batch, DWORD count) {
 }  // namespace
 
 DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter) {
-  HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(ApiPath(folder).c_str()), GENERIC_READ | FILE_LIST_DIRECTORY,
+  HANDLE h = CreateFileW(W(ApiPath(folder)), GENERIC_READ | FILE_LIST_DIRECTORY,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) return InvalidDirWatch;
