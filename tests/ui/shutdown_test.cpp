@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   }
   if (!ReportedWhileTheToolkitWent || ReportRanInDyingToolkit) {
     std::printf("FAIL: %s\n", ReportRanInDyingToolkit ? "a report made while the toolkit was destroyed woke it"
-                                                        : "no report was made while the toolkit was destroyed");
+                                                      : "no report was made while the toolkit was destroyed");
     return 1;
   }
 
