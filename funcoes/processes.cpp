@@ -22,6 +22,9 @@ bool Matches(const WideString& exe, const std::vector<WideString>& wanted) {
 }  // namespace
 
 int32_t TerminateProcessesByName(const WideString& name) {
+  // Names the system could not read, or that a program cleared, are empty:
+  // no name asked for must reach those.
+  if (name.empty()) return 0;
   std::vector<WideString> wanted{platform::AsciiUpper(name)};
 #ifndef _WIN32
   // Programs here carry no ".exe": "robocopy.exe" also means "robocopy".

@@ -3,8 +3,11 @@
 // is ended with them.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -72,13 +75,14 @@ class Child {
 class Child {
  public:
   // posix_spawn returns after the exec, so the child already carries its name.
-  explicit Child(const fs::path& exe) {
+  explicit Child(const fs::path& exe, std::string arg = {}) {
     const std::string path = exe.string();
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    char* argv[] = {const_cast<char*>(path.c_str()), arg.empty() ? nullptr : arg.data(), nullptr};
     if (posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = 0;
   }
   ~Child() { (void)Finish(); }
   bool Started() const { return pid_ > 0; }
+  pid_t Id() const { return pid_; }
   // Ends the child (if still running) with SIGTERM, so the signal tells who
   // ended it: the routine ends with SIGKILL.
   End Finish() {
@@ -164,3 +168,23 @@ TEST(TerminateProcessesByName, NameMatching) {
     EXPECT_EQ(child.Finish(), c.ends ? End::EndedByRoutine : End::Survived);
   }
 }
+
+#ifdef __linux__
+// A process may clear its own name. An empty name asked for ends nothing, not
+// the processes that have no name.
+TEST(TerminateProcessesByName, AnEmptyNameEndsNoNamelessProcess) {
+  TempDir t;
+  Child nameless(HelperNamed(t, "n", kBase), "--nameless");
+  ASSERT_TRUE(nameless.Started());
+  const std::string comm = "/proc/" + std::to_string(nameless.Id()) + "/comm";
+  std::string name = kBase;
+  for (int i = 0; i < 500 && !name.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::getline(std::ifstream(comm), name);
+  }
+  ASSERT_TRUE(name.empty()) << "the helper did not clear its name";
+
+  EXPECT_EQ(TerminateProcessesByName(u""), 0);
+  EXPECT_EQ(nameless.Finish(), End::Survived);
+}
+#endif
