@@ -47,20 +47,12 @@ TEST(MirrorCommandLine, ProgramLinesParse) {
     std::vector<std::string> folders, files;
   };
   const Case cases[] = {
-      {mirrortest::ProgramArgs("/s", "/d", false),
-       true,
-       true,
-       true,
-       true,
-       {"$Recycle.bin", "Boot", "Recycler", "System Volume Information"},
-       {"*.exe"}},
-      {mirrortest::ProgramArgs("/s", "/d", true),
-       false,
-       true,
-       true,
-       true,
-       {"$Recycle.bin", "Boot", "Recycler", "System Volume Information"},
-       {"*.exe"}},
+      // clang-format off
+      {mirrortest::ProgramArgs("/s", "/d", false), true,  true, true, true,
+       {"$Recycle.bin", "Boot", "Recycler", "System Volume Information"}, {"*.exe"}},
+      {mirrortest::ProgramArgs("/s", "/d", true),  false, true, true, true,
+       {"$Recycle.bin", "Boot", "Recycler", "System Volume Information"}, {"*.exe"}},
+      // clang-format on
       // Options are case-insensitive; a list runs until the next option.
       {{"s", "d", "/mir", "/xd", "a", "b", "/fft", "/xf", "*.x", "/r:3", "/w:1"},
        true,

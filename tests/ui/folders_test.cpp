@@ -360,22 +360,15 @@ class FoldersTest : public QObject {
     QTest::addColumn<QString>("error");
     for (int side : {0, 1}) {
       const char* s = side == 0 ? "source " : "destination ";
-      const int confirm = int(Answer::Confirm);
-      QTest::newRow(QByteArray(s) + "existing folder") << side << confirm << "P"
-                                                       << "P" << true << ""
-                                                       << "";
-      QTest::newRow(QByteArray(s) + "folder already shown") << side << confirm << "side"
-                                                            << "side" << false << ""
-                                                            << "";
-      QTest::newRow(QByteArray(s) + "cancel") << side << int(Answer::Cancel) << ""
-                                              << "side" << false << ""
-                                              << "";
-      QTest::newRow(QByteArray(s) + "missing folder") << side << confirm << "/nao/existe"
-                                                      << "side" << false << "Pasta inexistente!"
-                                                      << "";
-      QTest::newRow(QByteArray(s) + "picker fails") << side << int(Answer::Throw) << ""
-                                                    << "side" << false << ""
-                                                    << "Picker failed.";
+      const int confirm = int(Answer::Confirm), cancel = int(Answer::Cancel), fail = int(Answer::Throw);
+      auto row = [&](const char* name) -> QTestData& { return QTest::newRow(QByteArray(s) + name) << side; };
+      // clang-format off
+      row("existing folder")      << confirm << "P"           << "P"    << true  << ""                   << "";
+      row("folder already shown") << confirm << "side"        << "side" << false << ""                   << "";
+      row("cancel")               << cancel  << ""            << "side" << false << ""                   << "";
+      row("missing folder")       << confirm << "/nao/existe" << "side" << false << "Pasta inexistente!" << "";
+      row("picker fails")         << fail    << ""            << "side" << false << ""                   << "Picker failed.";
+      // clang-format on
     }
   }
   void Pick() {

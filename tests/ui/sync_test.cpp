@@ -357,20 +357,15 @@ class SyncTest : public QObject {
     QTest::addColumn<QString>("source");  // relative to the test's folder; "" for an empty global
     QTest::addColumn<QString>("destination");
     QTest::addColumn<bool>("notice");  // the overlap notice; otherwise silent
-    QTest::newRow("missing source") << "nada"
-                                    << "destino" << false;
-    QTest::newRow("missing destination") << "origem"
-                                         << "nada" << false;
-    QTest::newRow("empty destination") << "origem"
-                                       << "" << false;
-    QTest::newRow("same folder") << "origem"
-                                 << "origem" << true;
-    QTest::newRow("destination inside the source") << "origem"
-                                                   << "origem/copia" << true;
-    QTest::newRow("source inside the destination") << "destino/fonte"
-                                                   << "destino" << true;
-    QTest::newRow("same folder through a link") << "origem"
-                                                << "atalho" << true;
+    // clang-format off
+    QTest::newRow("missing source")                 << "nada"          << "destino"      << false;
+    QTest::newRow("missing destination")            << "origem"        << "nada"         << false;
+    QTest::newRow("empty destination")              << "origem"        << ""             << false;
+    QTest::newRow("same folder")                    << "origem"        << "origem"       << true;
+    QTest::newRow("destination inside the source")  << "origem"        << "origem/copia" << true;
+    QTest::newRow("source inside the destination")  << "destino/fonte" << "destino"      << true;
+    QTest::newRow("same folder through a link")     << "origem"        << "atalho"       << true;
+    // clang-format on
   }
   void Refusals() {
     QFETCH(QString, source);
