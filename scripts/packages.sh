@@ -1,6 +1,6 @@
 # Sourced by run.sh and test.sh: installs the Debian packages that are missing.
 
-BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev qt6-base-dev-tools libgl-dev
                 fonts-dejavu-core fonts-liberation)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev g++-mingw-w64-x86-64-posix
                binutils-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth rsync procps hyperfine python3
