@@ -9,8 +9,8 @@
 
 namespace {
 
-// Between two failed waits (a folder that cannot be opened or has vanished
-// fails every wait at once), so such a worker does not keep a processor busy.
+// Between two failed waits (a read error that persists fails every wait at
+// once), so such a worker does not keep a processor busy.
 constexpr auto FailedWaitPause = std::chrono::milliseconds(300);
 
 TFolderAction ActionFor(platform::DirAction action) {
@@ -58,8 +58,12 @@ void TFolderMonLink::CloseFolder() {
 TFolderMonWorker::TFolderMonWorker(TFolderMon* AOwner) : FLink(std::make_shared<TFolderMonLink>()) {
   FLink->Owner = AOwner;
   if (!AOwner) throw Exception("Reference to TFolderMon instance must be specified");
+  int error = 0;
   FFolder = platform::OpenDirWatch(AOwner->Folder(), AOwner->MonitorSubFolders(),
-                                   NotifyFilterFor(AOwner->MonitoredChanges()));
+                                   NotifyFilterFor(AOwner->MonitoredChanges()), error);
+  if (FFolder == platform::InvalidDirWatch)
+    throw EOSError(error, "Cannot watch the folder \"" + platform::ToUtf8(AOwner->Folder()) +
+                              "\": " + platform::DirWatchErrorText(error));
   FLink->Folder = FFolder;
 }
 
@@ -75,7 +79,7 @@ std::shared_ptr<TFolderMonLink> TFolderMonWorker::Create(TFolderMon* AOwner) {
       try {
         self->Execute();
       } catch (...) {
-        // An exception from OnFolderChange ends the worker and is shown to nobody.
+        // Only the platform's own failure (out of memory) gets here; it ends the worker.
       }
     });
   } catch (...) {
@@ -94,11 +98,29 @@ void TFolderMonWorker::Execute() {
     ~Cleanup() { link.CloseFolder(); }
   } cleanup{*FLink};
   const std::function<void()> notifyOwner = [this] { NotifyOwner(); };
-  const std::function<void()> notifyChangesLost = [this] { NotifyChangesLost(); };
+  const std::function<void()> notifyChangesLost = [this] { Tell(&TFolderMon::FOnChangesLost); };
+  const std::function<void()> notifyFolderGone = [this] { Tell(&TFolderMon::FOnFolderGone); };
+  const std::function<void()> notifyFolderBack = [this] { Tell(&TFolderMon::FOnFolderBack); };
+  // A handler that raises loses only its own report: the folder is still
+  // watched, and the next change is told as usual.
+  auto deliver = [](const std::function<void()>& notify) {
+    try {
+      Synchronize(notify);
+    } catch (...) {
+    }
+  };
 
+  bool gone = false;
   for (;;) {
     if (FLink->Terminated) break;
     if (!FLink->Owner) break;
+    if (gone) {
+      if (!platform::DirWatchFolderBack(FFolder)) continue;
+      gone = false;
+      FReadAt = TChangeClock::now();  // watched again from here
+      deliver(notifyFolderBack);
+      continue;
+    }
     platform::DirReadResult batch = platform::ReadDirChanges(FFolder);
     if (batch.status == platform::DirReadStatus::Failed) {
       std::unique_lock<std::mutex> guard(FLink->PauseLock);
@@ -108,13 +130,18 @@ void TFolderMonWorker::Execute() {
     FReadAt = TChangeClock::now();  // after the read: never before the changes it holds
     if (!FLink->Owner) break;
     if (batch.status == platform::DirReadStatus::ChangesLost) {
-      Synchronize(notifyChangesLost);
+      deliver(notifyChangesLost);
+      continue;
+    }
+    if (batch.status == platform::DirReadStatus::FolderGone) {
+      gone = true;
+      deliver(notifyFolderGone);
       continue;
     }
     for (platform::DirChange& change : batch.changes) {
       FFolderItemInfo.Name = std::move(change.name);
       FFolderItemInfo.Action = ActionFor(change.action);
-      Synchronize(notifyOwner);
+      deliver(notifyOwner);
     }
   }
 }
@@ -128,10 +155,10 @@ void TFolderMonWorker::NotifyOwner() {
   handler(owner, FFolderItemInfo);
 }
 
-void TFolderMonWorker::NotifyChangesLost() {
+void TFolderMonWorker::Tell(TFolderMonNotifyEvent TFolderMon::*event) {
   TFolderMon* owner = FLink->Owner;
-  if (!owner || !owner->OnChangesLost()) return;
-  const TFolderMonNotifyEvent handler = owner->OnChangesLost();
+  if (!owner || !(owner->*event)) return;
+  const TFolderMonNotifyEvent handler = owner->*event;
   owner->FChangeReadAt = FReadAt;
   handler(owner);
 }

@@ -71,7 +71,8 @@ using TFolderMonNotifyEvent = std::function<void(TFolderMon* Sender)>;
 struct TFolderMonLink {
   std::atomic<TFolderMon*> Owner;  // nil once detached, for good
   std::atomic<bool> Terminated{false};
-  // Wakes a worker pausing after a failed wait, so a detached one ends at once.
+  // Wakes a worker pausing after a failed wait, so a detached one ends at once
+  // (its folder's wait is woken through the handle).
   std::mutex PauseLock;
   std::condition_variable PauseEnd;
   // The worker's folder handle until the worker closes it (under PauseLock), so
@@ -95,7 +96,8 @@ class TFolderMonWorker {
   explicit TFolderMonWorker(TFolderMon* AOwner);
   void Execute();
   void NotifyOwner();
-  void NotifyChangesLost();
+  // Calls the owner's handler held in event, if any.
+  void Tell(TFolderMonNotifyEvent TFolderMon::*event);
 
   std::shared_ptr<TFolderMonLink> FLink;  // holds Owner and Terminated
   platform::DirWatchHandle FFolder = platform::InvalidDirWatch;
@@ -110,13 +112,16 @@ class TFolderMon {
   TFolderMon(const TFolderMon&) = delete;
   TFolderMon& operator=(const TFolderMon&) = delete;
 
+  // Raises EOSError, naming the folder and the reason, when the system
+  // refuses to watch it (no inotify instance or watch left for this user,
+  // access denied); no worker runs then and the monitor stays inactive.
   void Activate();
   void Deactivate();
 
   const WideString& Folder() const { return FFolder; }
   void SetFolder(const WideString& value);
-  // True from Activate to Deactivate, also after the worker was ended by an
-  // exception from OnFolderChange: Deactivate is what makes a monitor inactive.
+  // True from a successful Activate to Deactivate. A handler that raises does
+  // not end the worker: that report is dropped and watching goes on.
   bool IsActive() const { return FWorker != nullptr; }
   void SetIsActive(bool value);
   TChangeTypes MonitoredChanges() const { return FMonitoredChanges; }
@@ -133,8 +138,16 @@ class TFolderMon {
   // which, so only a look at the whole folder covers them.
   const TFolderMonNotifyEvent& OnChangesLost() const { return FOnChangesLost; }
   void SetOnChangesLost(TFolderMonNotifyEvent handler) { FOnChangesLost = std::move(handler); }
-  // Inside OnFolderChange and OnChangesLost: when the worker read what is
-  // being reported.
+  // Called once when the watched folder goes away (deleted, moved away, its
+  // disk unmounted). The worker then looks for it about every second.
+  const TFolderMonNotifyEvent& OnFolderGone() const { return FOnFolderGone; }
+  void SetOnFolderGone(TFolderMonNotifyEvent handler) { FOnFolderGone = std::move(handler); }
+  // Called when the folder is back at its path and watched again, subtree and
+  // all. What changed while it was away is not reported one by one.
+  const TFolderMonNotifyEvent& OnFolderBack() const { return FOnFolderBack; }
+  void SetOnFolderBack(TFolderMonNotifyEvent handler) { FOnFolderBack = std::move(handler); }
+  // Inside OnFolderChange, OnChangesLost, OnFolderGone and OnFolderBack: when
+  // the worker read what is being reported.
   TChangeClock::time_point ChangeReadAt() const { return FChangeReadAt; }
 
  private:
@@ -146,6 +159,8 @@ class TFolderMon {
   TFolderMonNotifyEvent FOnDeactivated;
   TFolderMonNotifyEvent FOnActivated;
   TFolderMonNotifyEvent FOnChangesLost;
+  TFolderMonNotifyEvent FOnFolderGone;
+  TFolderMonNotifyEvent FOnFolderBack;
   TChangeClock::time_point FChangeReadAt;
 
   friend class TFolderMonWorker;  // sets FChangeReadAt for each report

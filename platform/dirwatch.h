@@ -2,6 +2,7 @@
 // that returns the changes seen in it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,16 +33,30 @@ enum class DirReadStatus : std::uint8_t {
   Changes,      // changes holds one or more, in the order they happened
   ChangesLost,  // the system dropped changes and nobody knows which; changes is empty
   Failed,       // the wait failed or the handle was woken; changes is empty
+  FolderGone,   // the folder itself went away (deleted, moved away, its disk
+                // unmounted); changes is empty, and nothing more is seen until
+                // DirWatchFolderBack has found it again
 };
+
+// A batch holds at most this many changes. Past it the system's report (a
+// large tree moved in, say) is dropped and the batch says changes lost: one
+// look at the whole folder costs less than that many reports.
+inline constexpr std::size_t MaxBatchChanges = 4096;
 
 struct DirReadResult {
   DirReadStatus status = DirReadStatus::Failed;
   std::vector<DirChange> changes;
 };
 
-// InvalidDirWatch when the folder cannot be opened. Where the system allows,
-// changes are gathered from here on, so none is missed before the first wait.
-DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter);
+// InvalidDirWatch when the folder cannot be watched, with the system's error
+// code in error (errno on POSIX, the last-error code on Windows). Where the
+// system allows, changes are gathered from here on, so none is missed before
+// the first wait.
+DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter, int& error);
+
+// What an error code of OpenDirWatch means, in the system's words, with the
+// limit to raise where a per-user limit refused the watch.
+std::string DirWatchErrorText(int error);
 
 // Blocks until a change matching the handle's filter happens in its folder (or
 // below it, when opened with watchSubtree). Failed, at once, for
@@ -49,11 +64,17 @@ DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std
 // woken. One handle serves one waiting thread.
 DirReadResult ReadDirChanges(DirWatchHandle handle);
 
+// After FolderGone: waits up to about a second (less when the system's mount
+// table changes) and true once the folder is back at its path, on a mounted
+// disk again where it lay on one, and watched as when opened. False when it is
+// still missing, and at once when the handle has been woken.
+bool DirWatchFolderBack(DirWatchHandle handle);
+
 // From any thread, while the handle is open (the caller makes sure it is not
-// closed meanwhile). Windows: ends the wait in progress on handle and every
-// later one, so a watch that is no longer wanted lets go of its folder at once
-// (an open folder handle keeps a card from being ejected). Linux: nothing; an
-// inotify watch keeps no folder busy, and the wait ends at the next change.
+// closed meanwhile): ends the wait in progress on handle and every later one,
+// so a watch that is no longer wanted lets go of its folder and of the
+// system's per-user watch resources at once (an open folder handle keeps a
+// card from being ejected).
 void WakeDirWatch(DirWatchHandle handle);
 
 void CloseDirWatch(DirWatchHandle handle);

@@ -36,9 +36,24 @@
 // reports changes lost instead of watching part of the tree in silence; every
 // later wait retries the missing watches first and keeps reporting changes
 // lost while any is still missing.
+//
+// More than MaxBatchChanges changes at once (a large tree moved in) are
+// reported as changes lost; the folders in it still get their watches.
+//
+// The watched folder itself going away (deleted, moved away, its file system
+// unmounted: IN_DELETE_SELF, IN_MOVE_SELF, IN_UNMOUNT, IN_IGNORED on its
+// watch) ends the watch with FolderGone. It is back when its path names a
+// folder again and, where it lay on a mounted file system, a file system is
+// mounted there again: the bare mount point left by an unmount is not the
+// folder. The check runs every second and whenever the mount table changes.
+//
+// Each handle has an eventfd beside its inotify descriptor; waking the handle
+// ends its wait at once, so a monitor switched off lets go of its inotify
+// instance (a per-user resource, 128 by default) without waiting for a change.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,7 +61,9 @@
 #include <time.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <deque>
 #include <iterator>
 #include <string>
@@ -63,8 +80,9 @@ namespace {
 constexpr std::uint32_t ModifyFilter =
     NotifyAttributes | NotifySize | NotifyLastWrite | NotifyLastAccess | NotifySecurity;
 
-// Changes read ahead of a batch, at most.
-constexpr size_t MaxPending = 1 << 16;
+// How long a wait for a folder that went away lasts, unless the mount table
+// changes first.
+constexpr int FolderBackCheckMs = 1000;
 
 struct MoveOut {
   std::uint32_t cookie;
@@ -74,11 +92,18 @@ struct MoveOut {
 
 class Watcher {
  public:
-  Watcher(int fd, std::string root) : fd_(fd), root_(std::move(root)) {}
-  ~Watcher() { close(fd_); }
+  Watcher(int fd, int wake, std::string root) : fd_(fd), wake_(wake), root_(std::move(root)) {}
+  ~Watcher() {
+    close(fd_);
+    close(wake_);
+    if (mounts_ >= 0) close(mounts_);
+  }
 
-  void Open(bool subtree, std::uint32_t filter);
+  // 0, or the errno that kept the folder from being watched.
+  int Open(bool subtree, std::uint32_t filter);
   DirReadResult Read();
+  bool FolderBack();
+  void Wake() const;
 
  private:
   // Which entries of a folder given a watch are reported.
@@ -92,10 +117,18 @@ class Watcher {
   void ForgetFolders(const std::string& rel);
   void Push(DirAction action, const std::string& rel, bool isDir);
   bool Readable(int timeoutMs) const;
+  bool Woken() const;
+  bool WaitForEvents() const;
+  int Arm();
+  void ForgetAll();
+  bool Present() const;
   std::string Full(const std::string& rel) const { return rel.empty() ? root_ : root_ + "/" + rel; }
 
   int fd_;
+  int wake_;         // eventfd: readable once the handle was woken
+  int mounts_ = -1;  // /proc/self/mountinfo, polled while the folder is gone
   std::string root_;
+  std::string mountPoint_;  // the mount point the folder lay on when opened; "" for the root file system
   bool started_ = false;
   timespec opened_{};  // ctime from which an entry counts as changed
   bool subtree_ = false;
@@ -129,23 +162,85 @@ std::uint32_t MaskFor(std::uint32_t filter, bool subtree) {
   return mask;
 }
 
-void Watcher::Open(bool subtree, std::uint32_t filter) {
+std::string ParentOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
+}
+
+// A file system is mounted on folder (it lies on another device than its parent).
+bool IsMountPoint(const std::string& folder) {
+  struct stat self {
+  }, parent{};
+  return stat(folder.c_str(), &self) == 0 && stat(ParentOf(folder).c_str(), &parent) == 0 &&
+         self.st_dev != parent.st_dev;
+}
+
+// The nearest folder at or above path that a file system is mounted on; ""
+// when that is the root file system.
+std::string MountPointOf(const std::string& path) {
+  const std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
+  if (!real) return {};
+  for (std::string folder = real.get(); folder != "/"; folder = ParentOf(folder))
+    if (IsMountPoint(folder)) return folder;
+  return {};
+}
+
+int Watcher::Open(bool subtree, std::uint32_t filter) {
   subtree_ = subtree;
   filter_ = filter;
   mask_ = MaskFor(filter, subtree);
+  mountPoint_ = MountPointOf(root_);
+  return Arm();
+}
+
+// Watches the folder itself, afresh; its subtree follows at the next wait.
+int Watcher::Arm() {
   // The coarse clock is the one file times are taken from: a change after
   // this moment has a ctime no earlier than it.
   clock_gettime(CLOCK_REALTIME_COARSE, &opened_);
-  rootWd_ = inotify_add_watch(fd_, root_.c_str(), mask_ | IN_ONLYDIR);
-  if (rootWd_ < 0) {
-    rootGone_ = true;
-    return;
-  }
+  const int wd = inotify_add_watch(fd_, root_.c_str(), mask_ | IN_ONLYDIR | IN_DELETE_SELF | IN_MOVE_SELF);
+  if (wd < 0) return errno;
+  rootWd_ = wd;
+  folders_.clear();
   folders_[rootWd_] = std::string();
+  rootGone_ = started_ = lost_ = missing_ = moveOutHeld_ = false;
+  pending_.clear();
+  return 0;
+}
+
+// The folder went away: every watch left (a folder moved away keeps them) goes too.
+void Watcher::ForgetAll() {
+  for (const auto& [wd, rel] : folders_) inotify_rm_watch(fd_, wd);
+  folders_.clear();
+  rootWd_ = -1;
+}
+
+bool Watcher::Present() const {
+  struct stat st {};
+  return stat(root_.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (mountPoint_.empty() || IsMountPoint(mountPoint_));
+}
+
+bool Watcher::FolderBack() {
+  if (mounts_ < 0) mounts_ = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+  // The mount table reports a change as a priority event.
+  pollfd p[2] = {{wake_, POLLIN, 0}, {mounts_, POLLPRI, 0}};
+  poll(p, mounts_ >= 0 ? 2 : 1, FolderBackCheckMs);
+  if (Woken() || !Present()) return false;
+  // What the old watches still queued is about a tree no longer watched.
+  alignas(inotify_event) char stale[16384];
+  while (Readable(0) && read(fd_, stale, sizeof stale) > 0) {
+  }
+  return Arm() == 0;
+}
+
+void Watcher::Wake() const {
+  const std::uint64_t one = 1;
+  // Fails only when the counter would overflow: then the handle is woken already.
+  if (write(wake_, &one, sizeof one) < 0) return;
 }
 
 void Watcher::WatchSubtree() {
-  started_ = true;
+  started_ = true;  // also when gone: FolderBack arms afresh
   if (subtree_ && !rootGone_) AddFolder(std::string(), Report::ChangedSinceOpen);
   if (missing_) lost_ = true;
 }
@@ -188,6 +283,12 @@ void Watcher::AddFolder(const std::string& rel, Report report) {
 
 void Watcher::Push(DirAction action, const std::string& rel, bool isDir) {
   if (action != DirAction::Modified && !(filter_ & (isDir ? NotifyDirName : NotifyFileName))) return;
+  if (lost_) return;  // the batch is told as changes lost anyway
+  if (pending_.size() >= MaxBatchChanges) {
+    lost_ = true;
+    pending_.clear();
+    return;
+  }
   pending_.push_back({action, FromUtf8(rel)});
 }
 
@@ -224,6 +325,10 @@ void Watcher::Translate(const inotify_event& ev) {
   if (ev.mask & IN_IGNORED) {
     if (ev.wd == rootWd_) rootGone_ = true;
     folders_.erase(ev.wd);
+    return;
+  }
+  if (ev.wd == rootWd_ && (ev.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))) {
+    rootGone_ = true;
     return;
   }
   const auto folder = folders_.find(ev.wd);
@@ -273,35 +378,52 @@ bool Watcher::Readable(int timeoutMs) const {
   return poll(&p, 1, timeoutMs) > 0;
 }
 
+bool Watcher::Woken() const {
+  pollfd p{wake_, POLLIN, 0};
+  return poll(&p, 1, 0) > 0;
+}
+
+// Blocks until events are queued; false once the handle has been woken.
+bool Watcher::WaitForEvents() const {
+  pollfd p[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
+  while (poll(p, 2, -1) < 0)
+    if (errno != EINTR) return false;
+  return !(p[1].revents & POLLIN);
+}
+
 DirReadResult Watcher::Read() {
   if (!started_) {
     WatchSubtree();
-  } else if (missing_) {
+  } else if (missing_ && !rootGone_) {
     missing_ = false;
     AddFolder(std::string(), Report::None);
   }
   alignas(inotify_event) char events[16384];
   for (;;) {
-    if (lost_ || (missing_ && !pending_.empty())) {
+    // What the kernel holds already is read first: an overflow at its end
+    // makes every record before it moot, and a flood is told once, not once
+    // per MaxBatchChanges.
+    const bool lost = lost_ || (missing_ && !pending_.empty());
+    if (lost && !Readable(0)) {
       lost_ = false;
       pending_.clear();
       moveOutHeld_ = false;
       return {DirReadStatus::ChangesLost, {}};
     }
-    // What the kernel holds already is read first: an overflow at its end
-    // makes every record before it moot.
-    if (!pending_.empty() && !moveOutHeld_ && (pending_.size() >= MaxPending || !Readable(0))) break;
+    if (!lost && !pending_.empty() && !moveOutHeld_ && !Readable(0)) break;
     if (rootGone_) {
-      // The folder itself was deleted or moved away: this handle sees nothing more.
+      // What happened before the folder went is told first.
       if (moveOutHeld_) FlushMoveOut();
-      if (!pending_.empty()) break;
-      return {};
+      if (!pending_.empty() && !lost_) break;
+      ForgetAll();
+      return {DirReadStatus::FolderGone, {}};
     }
     // The partner of a move is queued right behind it, or the entry left the tree.
     if (moveOutHeld_ && !Readable(10)) {
       FlushMoveOut();
       continue;
     }
+    if (!WaitForEvents()) return {};
     const ssize_t n = read(fd_, events, sizeof events);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -317,19 +439,41 @@ DirReadResult Watcher::Read() {
 
 }  // namespace
 
-DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter) {
+DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter, int& error) {
   const auto native = PathToUtf8(folder);
-  if (!native) return InvalidDirWatch;
-  const std::string& root = *native;
-  struct stat st {};
-  if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return InvalidDirWatch;
+  if (!native) {
+    error = EINVAL;
+    return InvalidDirWatch;
+  }
   const int fd = inotify_init1(IN_CLOEXEC);
-  if (fd < 0) return InvalidDirWatch;
-  auto* watcher = new Watcher(fd, root);
+  if (fd < 0) {
+    error = errno;
+    return InvalidDirWatch;
+  }
+  const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake < 0) {
+    error = errno;
+    close(fd);
+    return InvalidDirWatch;
+  }
+  auto watcher = std::make_unique<Watcher>(fd, wake, *native);
   // Watching starts now, not at the first wait: a file that lands right after
   // the monitor is switched on is reported.
-  watcher->Open(watchSubtree, filter);
-  return reinterpret_cast<DirWatchHandle>(watcher);
+  error = watcher->Open(watchSubtree, filter);
+  if (error != 0) return InvalidDirWatch;
+  return reinterpret_cast<DirWatchHandle>(watcher.release());
+}
+
+std::string DirWatchErrorText(int error) {
+  switch (error) {
+    case EMFILE:
+      return std::string(std::strerror(error)) +
+             " (or the user's limit of inotify instances is reached: sysctl fs.inotify.max_user_instances)";
+    case ENOSPC:
+      return "The user's limit of inotify watches is reached (sysctl fs.inotify.max_user_watches)";
+    default:
+      return std::strerror(error);
+  }
 }
 
 DirReadResult ReadDirChanges(DirWatchHandle handle) {
@@ -337,9 +481,13 @@ DirReadResult ReadDirChanges(DirWatchHandle handle) {
   return reinterpret_cast<Watcher*>(handle)->Read();
 }
 
-// Nothing to wake: an inotify watch keeps no folder busy, and the wait ends at
-// the folder's next change.
-void WakeDirWatch(DirWatchHandle) {}
+bool DirWatchFolderBack(DirWatchHandle handle) {
+  return handle != InvalidDirWatch && reinterpret_cast<Watcher*>(handle)->FolderBack();
+}
+
+void WakeDirWatch(DirWatchHandle handle) {
+  if (handle != InvalidDirWatch) reinterpret_cast<Watcher*>(handle)->Wake();
+}
 
 void CloseDirWatch(DirWatchHandle handle) {
   if (handle != InvalidDirWatch) delete reinterpret_cast<Watcher*>(handle);

@@ -5,6 +5,11 @@
 // read issues the next before its records are handed on. A wait also ends when
 // the handle is woken (WakeDirWatch), so a monitor that is switched off lets go
 // of its folder at once: a card can be ejected and a deleted folder goes away.
+//
+// A read that ends without records while the folder no longer answers to its
+// path (deleted, its volume removed) means the folder is gone: the handle is
+// closed, so the deletion completes, and the path is looked at every second
+// until it names a folder that opens again.
 #include <windows.h>
 
 #include <cstddef>
@@ -13,6 +18,7 @@
 
 #include "platform/dirwatch.h"
 #include "platform/longpath.h"
+#include "platform/process.h"
 #include "platform/win32util.h"
 
 namespace platform {
@@ -22,8 +28,14 @@ namespace {
 // The system fills this buffer; a batch that does not fit is dropped by the
 // system, which then reports no records: changes lost.
 constexpr DWORD ReadBufferSize = 32768;
+// A record takes at least 16 bytes, so a batch never passes the bound.
+static_assert(ReadBufferSize / 16 <= MaxBatchChanges);
+
+// How long a wait for a folder that went away lasts.
+constexpr DWORD FolderBackCheckMs = 1000;
 
 struct Watch {
+  std::u16string path;  // as the system takes it
   HANDLE folder = INVALID_HANDLE_VALUE;
   HANDLE done = nullptr;  // the read's completion
   HANDLE wake = nullptr;  // set once, by WakeDirWatch
@@ -56,7 +68,27 @@ struct Watch {
     GetOverlappedResult(folder, &overlapped, &ignored, TRUE);
     pending = false;
   }
+
+  // The folder went away: let go of it, so that a deletion completes.
+  DirReadResult Gone() {
+    Finish();
+    CloseHandle(folder);
+    folder = INVALID_HANDLE_VALUE;
+    return {DirReadStatus::FolderGone, {}};
+  }
 };
+
+HANDLE OpenFolder(const std::u16string& path) {
+  return CreateFileW(W(path), GENERIC_READ | FILE_LIST_DIRECTORY,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+// A folder being deleted answers as access denied: not present either.
+bool FolderPresent(const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(W(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 Watch* Of(DirWatchHandle handle) { return reinterpret_cast<Watch*>(handle); }
 
@@ -96,16 +128,20 @@ std::vector<DirChange> Parse(const unsigned char* batch, DWORD count) {
 
 }  // namespace
 
-DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter) {
-  HANDLE h = CreateFileW(W(ApiPath(folder)), GENERIC_READ | FILE_LIST_DIRECTORY,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return InvalidDirWatch;
+DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std::uint32_t filter, int& error) {
+  const std::u16string path = ApiPath(folder);
+  HANDLE h = OpenFolder(path);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = static_cast<int>(GetLastError());
+    return InvalidDirWatch;
+  }
   auto* watch = new Watch;
+  watch->path = path;
   watch->folder = h;
   watch->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   watch->wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!watch->done || !watch->wake) {
+    error = static_cast<int>(GetLastError());
     delete watch;
     return InvalidDirWatch;
   }
@@ -118,8 +154,9 @@ DirWatchHandle OpenDirWatch(const std::u16string& folder, bool watchSubtree, std
 DirReadResult ReadDirChanges(DirWatchHandle handle) {
   if (handle == InvalidDirWatch) return {};
   Watch& watch = *Of(handle);
+  if (watch.folder == INVALID_HANDLE_VALUE) return {};
   if (!watch.pending) watch.Issue();
-  if (!watch.pending) return {};
+  if (!watch.pending) return FolderPresent(watch.path) ? DirReadResult{} : watch.Gone();
   const HANDLE events[2] = {watch.done, watch.wake};
   if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
     watch.Finish();  // woken: the wait ends without records
@@ -128,13 +165,32 @@ DirReadResult ReadDirChanges(DirWatchHandle handle) {
   DWORD count = 0;
   const BOOL ok = GetOverlappedResult(watch.folder, &watch.overlapped, &count, FALSE);
   watch.pending = false;
-  if (!ok) return {};
   DirReadResult result;
-  result.changes = Parse(reinterpret_cast<const unsigned char*>(watch.buffer.data()), count);
+  if (ok) result.changes = Parse(reinterpret_cast<const unsigned char*>(watch.buffer.data()), count);
+  // A failed or empty read where the folder no longer is: it went away.
+  if (result.changes.empty() && !FolderPresent(watch.path)) return watch.Gone();
+  if (!ok) return {};
   // No records: the batch did not fit and the system dropped it.
   result.status = result.changes.empty() ? DirReadStatus::ChangesLost : DirReadStatus::Changes;
   watch.Issue();
   return result;
+}
+
+std::string DirWatchErrorText(int error) { return SystemErrorText(error); }
+
+bool DirWatchFolderBack(DirWatchHandle handle) {
+  if (handle == InvalidDirWatch) return false;
+  Watch& watch = *Of(handle);
+  if (WaitForSingleObject(watch.wake, FolderBackCheckMs) == WAIT_OBJECT_0) return false;
+  if (watch.folder != INVALID_HANDLE_VALUE) return true;
+  if (!FolderPresent(watch.path)) return false;
+  watch.folder = OpenFolder(watch.path);
+  if (watch.folder == INVALID_HANDLE_VALUE) return false;
+  watch.Issue();
+  if (watch.pending) return true;
+  CloseHandle(watch.folder);
+  watch.folder = INVALID_HANDLE_VALUE;
+  return false;
 }
 
 void WakeDirWatch(DirWatchHandle handle) {
