@@ -105,13 +105,13 @@ package_quiet() {
 }
 
 # The installed program shows its window and ends with exit code 0 when it is
-# closed; nothing it writes lands outside $scratch.
+# closed; nothing it writes lands outside $pkg_scratch.
 package_starts() {
-  local home=$scratch/home out
-  [ -f "$scratch/close_shown_window.so" ] || return 1
+  local home=$pkg_scratch/home out
+  [ -f "$pkg_scratch/close_shown_window.so" ] || return 1
   mkdir -p "$home/runtime" && chmod 700 "$home/runtime"
   out=$(cd "$home" && HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home/runtime \
-    QT_QPA_PLATFORM=offscreen LD_PRELOAD=$scratch/close_shown_window.so timeout 60 tarnvel 2>&1) || {
+    QT_QPA_PLATFORM=offscreen LD_PRELOAD=$pkg_scratch/close_shown_window.so timeout 60 tarnvel 2>&1) || {
     echo "$out"; return 1; }
   grep -qx "shown: Tarnvel KESTRO" <<<"$out" || { echo "$out"; return 1; }
 }
@@ -119,7 +119,7 @@ package_starts() {
 # The installed mirror tool copies a small tree, then deletes what only the
 # destination has; diff is the judge.
 package_mirrors() {
-  local src=$scratch/source dst=$scratch/destination rc
+  local src=$pkg_scratch/source dst=$pkg_scratch/destination rc
   mkdir -p "$src/clips/day 1" "$src/empty" "$dst/old"
   printf 'clip' >"$src/clips/day 1/a.mxf"
   head -c 300000 /dev/urandom >"$src/clips/b.mov"
@@ -151,9 +151,9 @@ package_gone() {
   local path
   while read -r path; do
     if [ -e "$path" ] || [ -L "$path" ]; then
-      grep -qxF "$path" "$scratch/existed" || { echo "left behind: $path"; return 1; }
+      grep -qxF "$path" "$pkg_scratch/existed" || { echo "left behind: $path"; return 1; }
     fi
-  done <"$scratch/paths"
+  done <"$pkg_scratch/paths"
   ! dpkg-query -W -f='${db:Status-Abbrev}' tarnvel-kestro 2>/dev/null | grep -q '^.[^n]'
 }
 
@@ -162,13 +162,13 @@ package_leg() {
   local start=$SECONDS deb version
   pkg_passed=0 pkg_failed=0
   local pkg_skipped=0
-  scratch=$(mktemp -d)
-  chmod 755 "$scratch"  # apt reads the package as its own unprivileged user
-  if ! deb=$(./package.sh "$scratch"); then
-    broken_legs+=("package (build)"); rm -rf "$scratch"; return
+  pkg_scratch=$(mktemp -d)
+  chmod 755 "$pkg_scratch"  # apt reads the package as its own unprivileged user
+  if ! deb=$(./package.sh "$pkg_scratch"); then
+    broken_legs+=("package (build)"); rm -rf "$pkg_scratch"; return
   fi
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
-  package_check "package named after its version" [ "$(basename "$deb")" = "tarnvel-kestro_${version}_amd64.deb" ]
+  package_check "package named after its version" [ "$(basename "$deb")" = "tarnvel-kestro_${version}_$(dpkg --print-architecture).deb" ]
   package_check "depends on the Qt 6 libraries it links" \
     bash -c "dpkg-deb -f '$deb' Depends | grep -q 'libqt6widgets6 (>= 6'"
   package_check "lintian shows no error" package_quiet lintian --fail-on error "$deb"
@@ -176,33 +176,34 @@ package_leg() {
     echo "  skipped: installing and removing, tarnvel-kestro is on this machine already"
     pkg_skipped=1
   else
-    local id path pulled
-    dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' | sort >"$scratch/packages-before"
-    dpkg-deb -c "$deb" | awk '{ print substr($6, 2) }' | sed 's|/$||' | grep . >"$scratch/paths"
-    id=$(sed -n 's|^/usr/share/metainfo/\(.*\)\.metainfo\.xml$|\1|p' "$scratch/paths")
+    local id path pulled sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' | sort >"$pkg_scratch/packages-before"
+    dpkg-deb -c "$deb" | awk '{ print substr($6, 2) }' | sed 's|/$||' | grep . >"$pkg_scratch/paths"
+    id=$(sed -n 's|^/usr/share/metainfo/\(.*\)\.metainfo\.xml$|\1|p' "$pkg_scratch/paths")
     while read -r path; do
       if [ -e "$path" ] || [ -L "$path" ]; then echo "$path"; fi
-    done <"$scratch/paths" >"$scratch/existed"
-    g++ -std=c++20 -shared -fPIC -o "$scratch/close_shown_window.so" tests/package/close_shown_window.cpp \
+    done <"$pkg_scratch/paths" >"$pkg_scratch/existed"
+    g++ -std=c++20 -shared -fPIC -o "$pkg_scratch/close_shown_window.so" tests/package/close_shown_window.cpp \
       $(pkg-config --cflags --libs Qt6Widgets)
     package_check "apt-get installs it" \
-      package_quiet env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb"
+      package_quiet $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb"
     package_check "tarnvel --version names $version" [ "$(tarnvel --version)" = "Tarnvel KESTRO $version" ]
     package_check "tarnvel shows its window and exits 0 when it is closed" package_starts
     package_check "the installed mirror tool mirrors a small tree" package_mirrors
     package_check "desktop-file-validate passes" package_quiet desktop-file-validate "/usr/share/applications/$id.desktop"
     package_check "appstreamcli validate passes" package_quiet appstreamcli validate --no-net "/usr/share/metainfo/$id.metainfo.xml"
     package_check "one application id, icons of every size" package_identity "$id"
-    package_check "apt-get removes it" package_quiet env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq tarnvel-kestro
+    package_check "apt-get removes it" package_quiet $sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq tarnvel-kestro
     package_check "none of its files remain" package_gone
     # What the install pulled in goes again.
-    dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' | sort >"$scratch/packages-after"
-    pulled=$(comm -13 "$scratch/packages-before" "$scratch/packages-after" | cut -d' ' -f1)
-    [ -z "$pulled" ] || package_quiet env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq $pulled
+    dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' | sort >"$pkg_scratch/packages-after"
+    pulled=$(comm -13 "$pkg_scratch/packages-before" "$pkg_scratch/packages-after" | cut -d' ' -f1)
+    [ -z "$pulled" ] || package_quiet $sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq $pulled
     package_check "the machine has the packages it had" \
-      bash -c "dpkg-query -W -f='\${Package}:\${Architecture} \${Version}\n' | sort | cmp -s - '$scratch/packages-before'"
+      bash -c "dpkg-query -W -f='\${Package}:\${Architecture} \${Version}\n' | sort | cmp -s - '$pkg_scratch/packages-before'"
   fi
-  rm -rf "$scratch"
+  rm -rf "$pkg_scratch"
   [ "$pkg_failed" -eq 0 ] || broken_legs+=("package ($pkg_failed failed)")
   echo "leg package: $pkg_passed passed, $pkg_failed failed, $pkg_skipped skipped ($((SECONDS - start)) s)"
   total_passed=$((total_passed + pkg_passed))

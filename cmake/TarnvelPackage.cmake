@@ -28,7 +28,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the two programs link (Qt 6 with its version), found by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# The windows' captions are sized for Tahoma and Arial, which the program
+# replaces with the metric-compatible Liberation Sans.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation)
 
 # Installs SOURCE compressed, as SOURCE's name with .gz, into DESTINATION.
 find_program(TARNVEL_GZIP gzip REQUIRED)
