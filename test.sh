@@ -111,7 +111,7 @@ package_starts() {
   [ -f "$pkg_scratch/close_shown_window.so" ] || return 1
   mkdir -p "$home/runtime" && chmod 700 "$home/runtime"
   out=$(cd "$home" && HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home/runtime \
-    QT_QPA_PLATFORM=offscreen LD_PRELOAD=$pkg_scratch/close_shown_window.so timeout 60 tarnvel 2>&1) || {
+    QT_QPA_PLATFORM=offscreen LD_PRELOAD=$pkg_scratch/close_shown_window.so timeout 60 /usr/bin/tarnvel 2>&1) || {
     echo "$out"; return 1; }
   grep -qx "shown: Tarnvel KESTRO" <<<"$out" || { echo "$out"; return 1; }
 }
@@ -188,7 +188,7 @@ package_leg() {
       $(pkg-config --cflags --libs Qt6Widgets)
     package_check "apt-get installs it" \
       package_quiet $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb"
-    package_check "tarnvel --version names $version" [ "$(tarnvel --version)" = "Tarnvel KESTRO $version" ]
+    package_check "tarnvel --version names $version" [ "$(/usr/bin/tarnvel --version)" = "Tarnvel KESTRO $version" ]
     package_check "tarnvel shows its window and exits 0 when it is closed" package_starts
     package_check "the installed mirror tool mirrors a small tree" package_mirrors
     package_check "desktop-file-validate passes" package_quiet desktop-file-validate "/usr/share/applications/$id.desktop"
