@@ -85,6 +85,133 @@ LEG_BEFORE_TESTS=boot_wine \
   -DTARNVEL_BUILD_UI=OFF -DTARNVEL_BUILD_BENCH=OFF
 wineserver -k >/dev/null 2>&1 || true
 
+# The Debian package, as a user gets it: built, checked by lintian, installed
+# with apt-get, started, its mirror tool run, its desktop files validated, then
+# removed, with nothing of it left. A machine that already has the package
+# keeps it: the leg then stops after lintian.
+package_check() {
+  local what=$1; shift
+  if "$@"; then
+    echo "  ok: $what"; pkg_passed=$((pkg_passed + 1))
+  else
+    echo "  FAILED: $what"; pkg_failed=$((pkg_failed + 1))
+  fi
+}
+
+# Runs a command with its output shown only when it fails.
+package_quiet() {
+  local out
+  out=$("$@" 2>&1) || { echo "$out"; return 1; }
+}
+
+# The installed program shows its window and ends with exit code 0 when it is
+# closed; nothing it writes lands outside $pkg_scratch.
+package_starts() {
+  local home=$pkg_scratch/home out
+  [ -f "$pkg_scratch/close_shown_window.so" ] || return 1
+  mkdir -p "$home/runtime" && chmod 700 "$home/runtime"
+  out=$(cd "$home" && HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home/runtime \
+    QT_QPA_PLATFORM=offscreen LD_PRELOAD=$pkg_scratch/close_shown_window.so timeout 60 /usr/bin/tarnvel 2>&1) || {
+    echo "$out"; return 1; }
+  grep -qx "shown: Tarnvel KESTRO" <<<"$out" || { echo "$out"; return 1; }
+}
+
+# The installed mirror tool copies a small tree, then deletes what only the
+# destination has; diff is the judge.
+package_mirrors() {
+  local src=$pkg_scratch/source dst=$pkg_scratch/destination rc
+  mkdir -p "$src/clips/day 1" "$src/empty" "$dst/old"
+  printf 'clip' >"$src/clips/day 1/a.mxf"
+  head -c 300000 /dev/urandom >"$src/clips/b.mov"
+  printf '<xml/>' >"$src/c.xml"
+  printf 'stale' >"$dst/old/d.mov"
+  /usr/lib/tarnvel/robocopy "$src" "$dst" /MIR >/dev/null; rc=$?
+  [ "$rc" -eq 3 ] || { echo "exit code $rc, want 3 (copied and extras removed)"; return 1; }
+  diff -r "$src" "$dst" || return 1
+  /usr/lib/tarnvel/robocopy "$src" "$dst" /MIR >/dev/null; rc=$?
+  [ "$rc" -eq 0 ] || { echo "second run: exit code $rc, want 0"; return 1; }
+}
+
+# One application id names the desktop entry, its icon, the metainfo and its
+# launchable; the icons have the sizes their folders say.
+package_identity() {
+  local id=$1 size dims
+  grep -qx "Icon=$id" "/usr/share/applications/$id.desktop" || return 1
+  grep -q "<id>$id</id>" "/usr/share/metainfo/$id.metainfo.xml" || return 1
+  grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "/usr/share/metainfo/$id.metainfo.xml" || return 1
+  for size in 16 32 48 64 128 256 512; do
+    dims=$(python3 -c 'import struct,sys; print("%dx%d" % struct.unpack(">II", open(sys.argv[1],"rb").read()[16:24]))' \
+      "/usr/share/icons/hicolor/${size}x${size}/apps/$id.png") || return 1
+    [ "$dims" = "${size}x${size}" ] || { echo "${size}x${size} icon is $dims"; return 1; }
+  done
+}
+
+# Every file and link of the package is gone, and so is every folder it created.
+package_gone() {
+  local path
+  while read -r path; do
+    if [ -e "$path" ] || [ -L "$path" ]; then
+      grep -qxF "$path" "$pkg_scratch/existed" || { echo "left behind: $path"; return 1; }
+    fi
+  done <"$pkg_scratch/paths"
+  ! dpkg-query -W -f='${db:Status-Abbrev}' tarnvel-kestro 2>/dev/null | grep -q '^.[^n]'
+}
+
+package_leg() {
+  echo "=== leg package ==="
+  local start=$SECONDS deb version
+  pkg_passed=0 pkg_failed=0
+  local pkg_skipped=0
+  pkg_scratch=$(mktemp -d)
+  chmod 755 "$pkg_scratch"  # apt reads the package as its own unprivileged user
+  if ! deb=$(./package.sh "$pkg_scratch"); then
+    broken_legs+=("package (build)"); rm -rf "$pkg_scratch"; return
+  fi
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
+  package_check "package named after its version" [ "$(basename "$deb")" = "tarnvel-kestro_${version}_$(dpkg --print-architecture).deb" ]
+  package_check "depends on the Qt 6 libraries it links" \
+    bash -c "dpkg-deb -f '$deb' Depends | grep -q 'libqt6widgets6 (>= 6'"
+  package_check "lintian shows no error" package_quiet lintian --fail-on error "$deb"
+  if dpkg-query -W -f='${db:Status-Abbrev}' tarnvel-kestro 2>/dev/null | grep -q '^.[^n]'; then
+    echo "  skipped: installing and removing, tarnvel-kestro is on this machine already"
+    pkg_skipped=1
+  else
+    local id path pulled sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' | sort >"$pkg_scratch/packages-before"
+    dpkg-deb -c "$deb" | awk '{ print substr($6, 2) }' | sed 's|/$||' | grep . >"$pkg_scratch/paths"
+    id=$(sed -n 's|^/usr/share/metainfo/\(.*\)\.metainfo\.xml$|\1|p' "$pkg_scratch/paths")
+    while read -r path; do
+      if [ -e "$path" ] || [ -L "$path" ]; then echo "$path"; fi
+    done <"$pkg_scratch/paths" >"$pkg_scratch/existed"
+    g++ -std=c++20 -shared -fPIC -o "$pkg_scratch/close_shown_window.so" tests/package/close_shown_window.cpp \
+      $(pkg-config --cflags --libs Qt6Widgets)
+    package_check "apt-get installs it" \
+      package_quiet $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb"
+    package_check "tarnvel --version names $version" [ "$(/usr/bin/tarnvel --version)" = "Tarnvel KESTRO $version" ]
+    package_check "tarnvel shows its window and exits 0 when it is closed" package_starts
+    package_check "the installed mirror tool mirrors a small tree" package_mirrors
+    package_check "desktop-file-validate passes" package_quiet desktop-file-validate "/usr/share/applications/$id.desktop"
+    package_check "appstreamcli validate passes" package_quiet appstreamcli validate --no-net "/usr/share/metainfo/$id.metainfo.xml"
+    package_check "one application id, icons of every size" package_identity "$id"
+    package_check "apt-get removes it" package_quiet $sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq tarnvel-kestro
+    package_check "none of its files remain" package_gone
+    # What the install pulled in goes again.
+    dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' | sort >"$pkg_scratch/packages-after"
+    pulled=$(comm -13 "$pkg_scratch/packages-before" "$pkg_scratch/packages-after" | cut -d' ' -f1)
+    [ -z "$pulled" ] || package_quiet $sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq $pulled
+    package_check "the machine has the packages it had" \
+      bash -c "dpkg-query -W -f='\${Package}:\${Architecture} \${Version}\n' | sort | cmp -s - '$pkg_scratch/packages-before'"
+  fi
+  rm -rf "$pkg_scratch"
+  [ "$pkg_failed" -eq 0 ] || broken_legs+=("package ($pkg_failed failed)")
+  echo "leg package: $pkg_passed passed, $pkg_failed failed, $pkg_skipped skipped ($((SECONDS - start)) s)"
+  total_passed=$((total_passed + pkg_passed))
+  total_failed=$((total_failed + pkg_failed))
+  total_skipped=$((total_skipped + pkg_skipped))
+}
+package_leg
+
 if [ ${#broken_legs[@]} -gt 0 ]; then
   echo "Legs that did not pass: ${broken_legs[*]}"
 fi

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "app/startup.h"
@@ -25,6 +26,11 @@ int ReportFatal(const char* message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Asked by installers and by users checking what they have; needs no display.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("Tarnvel KESTRO %s\n", TARNVEL_VERSION);
+    return 0;
+  }
   TApplication application(argc, argv);
   try {
     StartUp();

@@ -159,7 +159,9 @@ int main(int argc, char** argv) {
   std::vector<QImage> group;
   for (int size : {16, 24, 32, 48, 256}) group.push_back(AppIcon(size));
   ok &= Write(out.filePath("tarnvel.ico"), Ico(group));
-  for (int size : {64, 256}) ok &= AppIcon(size).save(out.filePath(QString("tarnvel-%1.png").arg(size)));
+  // The sizes of the desktop's icon themes; the 64-pixel one is also the window icon.
+  for (int size : {16, 32, 48, 64, 128, 256, 512})
+    ok &= AppIcon(size).save(out.filePath(QString("tarnvel-%1.png").arg(size)));
   ok &= FolderIcon(Folder::Open).save(out.filePath("openfolder.png"));
   ok &= FolderIcon(Folder::Current).save(out.filePath("currentfolder.png"));
   ok &= FolderIcon(Folder::Closed).save(out.filePath("closedfolder.png"));

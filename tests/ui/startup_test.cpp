@@ -20,6 +20,8 @@ class StartupTest : public QObject {
     QCOMPARE(Application->MainForm(), static_cast<QWidget*>(FrmTarnvel));
     QVERIFY(Application->MainFormOnTaskBar);
     QCOMPARE(Application->Title(), QString("Tarnvel KESTRO"));
+    // The installed desktop entry's name: the desktop finds the window's icon and name through it.
+    QCOMPARE(QGuiApplication::desktopFileName(), QString("com.corvalen.tarnvel"));
     QCOMPARE(TStyleManager::ActiveStyleName(), QString("Charcoal Dark Slate"));
     QCOMPARE(ShownBoxes.size(), size_t(0));
     QCOMPARE(QApplication::topLevelWidgets(), QWidgetList{FrmTarnvel});
