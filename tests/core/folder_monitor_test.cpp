@@ -646,14 +646,17 @@ TEST_F(FolderMonTest, FolderMovedInPastTheBatchBoundIsToldAsLostChangesOnce) {
 // The folder goes away and comes back at the same path: told once each way,
 // and watched again, the folders already in it included.
 TEST_F(FolderMonTest, FolderThatGoesAndComesBackIsWatchedAgain) {
-  if (RunningUnderWine()) GTEST_SKIP() << "Wine does not end a watch whose folder is deleted or renamed";
+  if (RunningUnderWine()) GTEST_SKIP() << "Wine does not end a pending directory read when its folder is deleted";
   struct Case {
     const char* name;
     std::function<void(const std::filesystem::path&)> away;
   };
   const std::vector<Case> cases = {
       {"removed", [](auto& d) { std::filesystem::remove_all(d); }},
+#ifndef _WIN32
+      // A Windows folder handle follows its folder to the new name and tells nothing.
       {"renamed away", [](auto& d) { std::filesystem::rename(d, d.parent_path() / "elsewhere"); }},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -733,7 +736,7 @@ TEST_F(FolderMonTest, HandlerThatRaisesLosesOnlyItsReport) {
   ASSERT_TRUE(DrainUntil([&] { return named("one.txt"); }));
   WriteFile(watched / "two.txt", "");
   EXPECT_TRUE(DrainUntil([&] { return named("two.txt"); })) << "the worker ended";
-  if (!RunningUnderWine()) {
+  if (!RunningUnderWine()) {  // Wine does not end a pending read when the folder is deleted
     std::filesystem::remove_all(watched);
     EXPECT_TRUE(DrainUntil([&] { return gone == 1; }));
     std::filesystem::create_directory(watched);
