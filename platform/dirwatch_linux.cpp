@@ -46,6 +46,9 @@
 // folder again and, where it lay on a mounted file system, a file system is
 // mounted there again: the bare mount point left by an unmount is not the
 // folder. The check runs every second and whenever the mount table changes.
+// A folder above it renamed or removed tells its watch nothing: while nothing
+// happens, the path is looked at every second too, and a path that no longer
+// leads to the watched folder counts as the folder gone.
 //
 // Each handle has an eventfd beside its inotify descriptor; waking the handle
 // ends its wait at once, so a monitor switched off lets go of its inotify
@@ -81,7 +84,7 @@ constexpr std::uint32_t ModifyFilter =
     NotifyAttributes | NotifySize | NotifyLastWrite | NotifyLastAccess | NotifySecurity;
 
 // How long a wait for a folder that went away lasts, unless the mount table
-// changes first.
+// changes first; and how often a quiet watch checks its folder's path.
 constexpr int FolderBackCheckMs = 1000;
 
 struct MoveOut {
@@ -118,7 +121,8 @@ class Watcher {
   void Push(DirAction action, const std::string& rel, bool isDir);
   bool Readable(int timeoutMs) const;
   bool Woken() const;
-  bool WaitForEvents() const;
+  bool WaitForEvents();
+  bool StillAtItsPath() const;
   int Arm();
   void ForgetAll();
   bool Present() const;
@@ -135,6 +139,8 @@ class Watcher {
   std::uint32_t filter_ = 0;
   std::uint32_t mask_ = 0;
   int rootWd_ = -1;
+  dev_t rootDev_ = 0;  // the watched folder, as found at its path when armed
+  ino_t rootIno_ = 0;
   bool rootGone_ = false;
   bool lost_ = false;                             // changes lost since the last batch
   bool missing_ = false;                          // a folder of the tree has no watch
@@ -200,6 +206,11 @@ int Watcher::Arm() {
   clock_gettime(CLOCK_REALTIME_COARSE, &opened_);
   const int wd = inotify_add_watch(fd_, root_.c_str(), mask_ | IN_ONLYDIR | IN_DELETE_SELF | IN_MOVE_SELF);
   if (wd < 0) return errno;
+  struct stat st {};
+  if (stat(root_.c_str(), &st) == 0) {
+    rootDev_ = st.st_dev;
+    rootIno_ = st.st_ino;
+  }
   rootWd_ = wd;
   folders_.clear();
   folders_[rootWd_] = std::string();
@@ -383,12 +394,24 @@ bool Watcher::Woken() const {
   return poll(&p, 1, 0) > 0;
 }
 
-// Blocks until events are queued; false once the handle has been woken.
-bool Watcher::WaitForEvents() const {
+bool Watcher::StillAtItsPath() const {
+  struct stat st {};
+  return stat(root_.c_str(), &st) == 0 && st.st_dev == rootDev_ && st.st_ino == rootIno_;
+}
+
+// Blocks until events are queued or the folder is found gone from its path;
+// false once the handle has been woken.
+bool Watcher::WaitForEvents() {
   pollfd p[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
-  while (poll(p, 2, -1) < 0)
-    if (errno != EINTR) return false;
-  return !(p[1].revents & POLLIN);
+  for (;;) {
+    const int ready = poll(p, 2, FolderBackCheckMs);
+    if (ready > 0) return !(p[1].revents & POLLIN);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready == 0 && !StillAtItsPath()) {
+      rootGone_ = true;
+      return true;
+    }
+  }
 }
 
 DirReadResult Watcher::Read() {
@@ -424,6 +447,7 @@ DirReadResult Watcher::Read() {
       continue;
     }
     if (!WaitForEvents()) return {};
+    if (rootGone_) continue;  // gone from its path
     const ssize_t n = read(fd_, events, sizeof events);
     if (n < 0) {
       if (errno == EINTR) continue;

@@ -9,7 +9,9 @@
 // A read that ends without records while the folder no longer answers to its
 // path (deleted, its volume removed) means the folder is gone: the handle is
 // closed, so the deletion completes, and the path is looked at every second
-// until it names a folder that opens again.
+// until it names a folder that opens again. A quiet watch looks at its path
+// every second as well: a folder handle follows its folder when it is renamed
+// away, and tells nothing.
 #include <windows.h>
 
 #include <cstddef>
@@ -31,7 +33,8 @@ constexpr DWORD ReadBufferSize = 32768;
 // A record takes at least 16 bytes, so a batch never passes the bound.
 static_assert(ReadBufferSize / 16 <= MaxBatchChanges);
 
-// How long a wait for a folder that went away lasts.
+// How long a wait for a folder that went away lasts, and how often a quiet
+// watch checks that its folder is still at its path.
 constexpr DWORD FolderBackCheckMs = 1000;
 
 struct Watch {
@@ -158,7 +161,10 @@ DirReadResult ReadDirChanges(DirWatchHandle handle) {
   if (!watch.pending) watch.Issue();
   if (!watch.pending) return FolderPresent(watch.path) ? DirReadResult{} : watch.Gone();
   const HANDLE events[2] = {watch.done, watch.wake};
-  if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+  DWORD waited;
+  while ((waited = WaitForMultipleObjects(2, events, FALSE, FolderBackCheckMs)) == WAIT_TIMEOUT)
+    if (!FolderPresent(watch.path)) return watch.Gone();
+  if (waited != WAIT_OBJECT_0) {
     watch.Finish();  // woken: the wait ends without records
     return {};
   }

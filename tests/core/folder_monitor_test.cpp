@@ -646,7 +646,9 @@ TEST_F(FolderMonTest, FolderMovedInPastTheBatchBoundIsToldAsLostChangesOnce) {
 // The folder goes away and comes back at the same path: told once each way,
 // and watched again, the folders already in it included.
 TEST_F(FolderMonTest, FolderThatGoesAndComesBackIsWatchedAgain) {
-  if (RunningUnderWine()) GTEST_SKIP() << "Wine does not end a watch whose folder is deleted or renamed";
+  // The rename case passes under Wine too, but the test program then does not end there.
+  if (RunningUnderWine())
+    GTEST_SKIP() << "Wine keeps a folder deleted under an open handle present until the handle is closed";
   struct Case {
     const char* name;
     std::function<void(const std::filesystem::path&)> away;
@@ -654,10 +656,19 @@ TEST_F(FolderMonTest, FolderThatGoesAndComesBackIsWatchedAgain) {
   const std::vector<Case> cases = {
       {"removed", [](auto& d) { std::filesystem::remove_all(d); }},
       {"renamed away", [](auto& d) { std::filesystem::rename(d, d.parent_path() / "elsewhere"); }},
+#ifndef _WIN32
+      // Nothing tells the folder's own watch. (Windows refuses to rename a
+      // folder above one held open.)
+      {"a folder above it renamed",
+       [](auto& d) {
+         std::filesystem::rename(d.parent_path(), d.parent_path().parent_path() / "above-elsewhere");
+         std::filesystem::create_directories(d.parent_path());
+       }},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Prepare(c.name);
+    Prepare(std::filesystem::path(c.name) / "watched");
     Start(TChangeTypes(59), true);
     c.away(watched);
     EXPECT_TRUE(DrainUntil([&] { return gone == 1; }));
@@ -733,14 +744,12 @@ TEST_F(FolderMonTest, HandlerThatRaisesLosesOnlyItsReport) {
   ASSERT_TRUE(DrainUntil([&] { return named("one.txt"); }));
   WriteFile(watched / "two.txt", "");
   EXPECT_TRUE(DrainUntil([&] { return named("two.txt"); })) << "the worker ended";
-  if (!RunningUnderWine()) {
-    std::filesystem::remove_all(watched);
-    EXPECT_TRUE(DrainUntil([&] { return gone == 1; }));
-    std::filesystem::create_directory(watched);
-    EXPECT_TRUE(DrainUntil([&] { return back == 1; }));
-    WriteFile(watched / "three.txt", "");
-    EXPECT_TRUE(DrainUntil([&] { return named("three.txt"); })) << "the worker ended";
-  }
+  std::filesystem::rename(watched, tmp / "elsewhere");
+  EXPECT_TRUE(DrainUntil([&] { return gone == 1; }));
+  std::filesystem::create_directory(watched);
+  EXPECT_TRUE(DrainUntil([&] { return back == 1; }));
+  WriteFile(watched / "three.txt", "");
+  EXPECT_TRUE(DrainUntil([&] { return named("three.txt"); })) << "the worker ended";
 #ifndef _WIN32
   for (size_t i = 0; i < platform::MaxBatchChanges + 1; ++i) WriteFile(tmp / "big" / std::to_string(i), "");
   std::filesystem::rename(tmp / "big", watched / "big");
