@@ -8,6 +8,8 @@
 #include <QLockFile>
 #include <QString>
 
+class QWidget;
+
 class TSingleInstance {
  public:
   // The lock and the socket live in folder.
