@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 
+#include "app/singleinstance.h"
 #include "app/startup.h"
 #include "toolkit/application.h"
 
@@ -39,6 +40,10 @@ int main(int argc, char** argv) {
   } catch (...) {
     return ReportFatal("Unknown exception");
   }
+  // A second start brings the running program's window forward instead; its
+  // own main window, not yet shown, never appears.
+  TSingleInstance instance;
+  if (!instance.Claim()) return 0;
   Application->Run();
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <QShowEvent>
 
 #include "funcoes/funcoes.h"
+#include "funcoes/runner.h"
 #include "toolkit/application.h"
 #include "toolkit/handlers.h"
 #include "toolkit/layout.h"
@@ -40,12 +41,7 @@ TFrmRoboCopy::TFrmRoboCopy(QWidget* parent) : TForm(parent) {
 }
 
 void TFrmRoboCopy::BtInterromperClick(QObject*) {
-  // A process that cannot be ended is passed over: the window closes all the
-  // same and the run ends when the copy does.
-  if (MirrorRunning) {
-    MirrorStopRequested = true;
-    TerminateProcessesByName(MirrorProgramName);
-  }
+  StopMirror();
   close();
 }
 

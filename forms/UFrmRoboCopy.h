@@ -19,7 +19,7 @@ class TFrmRoboCopy : public TForm {
   QLabel* LabelProgress;
   TGauge* GaugeEspelho;
 
-  // Ends every copy process while a mirror runs, then closes the window.
+  // Ends the running mirror's copy, if one runs, then closes the window.
   void BtInterromperClick(QObject* Sender);
   // Closes the window; a running copy goes on.
   void Button2Click(QObject* Sender);

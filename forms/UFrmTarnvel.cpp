@@ -390,10 +390,7 @@ void TFrmTarnvel::MirrorEnded(const WideString& notice, bool hotFolder) {
 
 void TFrmTarnvel::FormClose(QObject*) {
   // The runner, still pumping messages, sees its copy end and finishes the run.
-  if (MirrorRunning) {
-    MirrorStopRequested = true;
-    TerminateProcessesByName(MirrorProgramName);
-  }
+  StopMirror();
 }
 
 namespace {
@@ -431,6 +428,7 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   MirrorStopRequested = false;
   MirrorStarted = started;
   MirrorPending = false;  // this run sees what the pending report saw
+  MirrorChild = &child;
   // The trees are walked on the meter's thread: walking them here would leave
   // the windows unanswered for two walks at a time.
   MirrorMeter meter(SourceRoot, DestinationRoot);
@@ -445,6 +443,7 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
     Application->ProcessMessages();
   }
   meter.Stop();
+  MirrorChild = nullptr;
   const platform::ChildEnd end = child.End();
   child.Close();
   FrmRoboCopy->GaugeEspelho->SetProgress(0);

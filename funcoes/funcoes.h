@@ -1,6 +1,5 @@
 // Free routines and shared globals of the program: the settings store, the
-// folder operations and sizes, ending processes, and the state that the
-// windows share.
+// folder operations and sizes, and the state that the windows share.
 #pragma once
 
 #include <chrono>
@@ -32,8 +31,6 @@ inline const WideString SourceValueName = u"storage_Origem";
 inline const WideString DestinationValueName = u"storage_Destino";
 inline const WideString DestinationPickedValueName = u"Storage_destino";
 inline const WideString HotFolderValueName = u"AutoCheck";
-// The copy program; on POSIX the mirror tool beside the program answers to it.
-inline const WideString MirrorProgramName = u"robocopy.exe";
 
 // One operation on one stored value: "ler" reads (value is the default),
 // "escrever" writes, "excluir" deletes. Any other word touches nothing.
@@ -56,8 +53,3 @@ int64_t FolderSize(const WideString& path, bool recurse);
 // begin with "." do not count (a card's hidden bookkeeping is no content).
 // False for an empty, missing or unreadable folder or an empty path.
 bool FolderHoldsFiles(const WideString& path);
-
-// Ends every process whose image name matches name (ASCII letters in any
-// case). Nonzero when ending the last match succeeded, 0 otherwise or when
-// nothing matched. Does not wait for the processes to end.
-int32_t TerminateProcessesByName(const WideString& name);

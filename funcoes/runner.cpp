@@ -38,6 +38,15 @@ bool WithinById(const WideString& inner, const WideString& outer) {
 
 }  // namespace
 
+platform::ChildProcess* MirrorChild = nullptr;
+
+void StopMirror() {
+  if (!MirrorRunning) return;
+  MirrorStopRequested = true;
+  // A child that can no longer be ended has ended: the run finishes as usual.
+  if (MirrorChild) MirrorChild->Terminate();
+}
+
 std::vector<WideString> ProgramSearchFolders() {
   std::vector<WideString> folders;
   for (WideString folder : {platform::ExecutableFolder(), platform::SystemFolder()})

@@ -27,6 +27,17 @@ WideString FindProgram(const WideString& name, const std::vector<WideString>& fo
 // waits on the result and closes it.
 platform::ChildProcess StartMirror(const WideString& commandLine, platform::OutputSink output = {});
 
+// The child of the mirror in progress, held by the runner while it waits on
+// it; empty otherwise. Main thread only.
+extern platform::ChildProcess* MirrorChild;
+
+// Stops a running mirror ("Interromper Processo", or closing the main window
+// during a run): marks the run as stopped and ends its child, the one process
+// the program started for it; no other process is touched. Does nothing
+// while no mirror runs, and does not wait: the runner sees the child end and
+// finishes the run.
+void StopMirror();
+
 // Starts program (a full path) hidden with the command line, as
 // platform::StartChild does. Raises EOSError with the system's code and text
 // when the start fails.

@@ -24,6 +24,10 @@ bool IsProgramFile(const std::u16string& path);
 // The system's message text for an error code.
 std::string SystemErrorText(int code);
 
+// Lets another process of this user bring its window in front of this
+// one's (Windows AllowSetForegroundWindow); nothing elsewhere.
+void AllowForegroundHandOver();
+
 // How a child ended, as far as the system told.
 struct ChildEnd {
   bool known = false;  // false while it runs, or when the system could not tell
@@ -58,6 +62,11 @@ class ChildProcess {
   // Releases the child: the handles on Windows; on POSIX the child is reaped
   // if it has ended. The child itself is left running.
   void Close();
+  // Ends this child at once (POSIX SIGKILL, Windows TerminateProcess with
+  // exit code 0), and nothing else: it is addressed by the handle, or by a pid
+  // that cannot have been reused because the child is not reaped yet. False
+  // once it has ended or been closed, or when the system refuses. Does not wait.
+  bool Terminate();
 
  private:
   // Hands what the pipe holds to the sink, at most a bounded amount per call
@@ -83,8 +92,12 @@ class ChildProcess {
 // Starts program (a full path) with the command line, hidden: Windows
 // CreateProcessW with program as application name, handles inherited,
 // CREATE_NO_WINDOW, this process's environment and current folder; POSIX
-// posix_spawn of the line's arguments split by the Windows rules, with
+// fork and exec of the line's arguments split by the Windows rules, with
 // stdin, stdout and stderr on /dev/null and no other descriptor inherited.
+// The child does not outlive this process: on Linux it gets SIGTERM when the
+// thread that started it ends (PR_SET_PDEATHSIG), so start it from a thread
+// that lives as long as the run, as the main thread does; on Windows it runs
+// in a job that the system ends when this process ends.
 // With an output sink, the child's failure output goes through a pipe to the
 // sink: POSIX its standard error, Windows its standard output and error
 // (console tools there write their errors among their other output).

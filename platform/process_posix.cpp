@@ -1,7 +1,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "platform/process.h"
 #include "platform/text.h"
@@ -57,6 +59,8 @@ bool IsProgramFile(const std::u16string& path) {
 std::string SystemErrorText(int code) { return std::strerror(code); }
 
 std::u16string ChildOutputText(const std::string& bytes) { return FromUtf8(bytes); }
+
+void AllowForegroundHandOver() {}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(other.pid_),
@@ -154,81 +158,147 @@ void ChildProcess::Close() {
   ended_ = false;
 }
 
-namespace {
+bool ChildProcess::Terminate() {
+  if (pid_ < 0 || ended_) return false;
+  // The pid is still this child's: it is not reaped until Wait sees it end.
+  if (pidfd_ >= 0) return syscall(SYS_pidfd_send_signal, pidfd_, SIGKILL, nullptr, 0) == 0;
+  return kill(pid_, SIGKILL) == 0;
+}
 
-// Owns the spawn attributes and file actions for one start.
-struct SpawnSetup {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  SpawnSetup() {
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-  }
-  ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-  }
-};
+namespace {
 
 [[noreturn]] void Raise(int code) { throw std::system_error(code, std::system_category(), "start"); }
 
-// Both ends of a pipe, closed when destroyed unless taken.
-struct Pipe {
-  int read = -1, write = -1;
-  ~Pipe() {
-    if (read >= 0) close(read);
-    if (write >= 0) close(write);
+// A descriptor, closed when destroyed unless taken.
+struct Descriptor {
+  int fd = -1;
+  Descriptor() = default;
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd >= 0) close(fd);
   }
+  int Take() { return std::exchange(fd, -1); }
 };
+
+// Both ends of a close-on-exec pipe, each above the standard descriptors so
+// that placing the child's 0, 1 and 2 cannot overwrite one of them.
+void OpenPipe(Descriptor& read, Descriptor& write) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) Raise(errno);
+  read.fd = ends[0];
+  write.fd = ends[1];
+  for (Descriptor* end : {&read, &write})
+    if (end->fd < 3) {
+      const int moved = fcntl(end->fd, F_DUPFD_CLOEXEC, 3);
+      if (moved < 0) Raise(errno);
+      close(end->fd);
+      end->fd = moved;
+    }
+}
+
+// What the child needs, all prepared before the fork.
+struct ChildSetup {
+  const char* path;
+  char* const* argv;
+  int null;      // /dev/null, for stdin, stdout and (without a pipe) stderr
+  int error;     // the write end of the output pipe, or -1
+  int report;    // where a failed exec writes its errno
+  pid_t parent;  // this process, as the child must find it still running
+  int openMax;   // the descriptor limit, for kernels without close_range
+};
+
+void CloseFrom(int first, int last, int openMax) {
+  if (first > last) return;
+  if (syscall(SYS_close_range, static_cast<unsigned>(first), static_cast<unsigned>(last), 0u) == 0) return;
+  for (int fd = first; fd <= last && fd < openMax; ++fd) close(fd);
+}
+
+// The child between fork and exec. Other threads of the parent may have held
+// locks at the fork, so only async-signal-safe calls are made here.
+[[noreturn]] void ExecChild(const ChildSetup& s) {
+  // Every handler at its default, while all signals are still blocked.
+  struct sigaction initial {};
+  initial.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &initial, nullptr);
+  // The copy ends with this process. A parent that died before the request
+  // took effect would never send it: then the copy does not start at all.
+  if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != s.parent) _exit(127);
+  int code = 0;
+  if (dup2(s.null, 0) < 0 || dup2(s.null, 1) < 0 || dup2(s.error >= 0 ? s.error : s.null, 2) < 0) code = errno;
+  if (code == 0) {
+    // Nothing of ours beyond the three standard descriptors reaches the
+    // program, whatever other code in this process opened without close-on-exec.
+    CloseFrom(3, s.report - 1, s.openMax);
+    CloseFrom(s.report + 1, ~0u >> 1, s.openMax);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execve(s.path, s.argv, environ);
+    code = errno;
+  }
+  while (write(s.report, &code, sizeof code) < 0 && errno == EINTR) {
+  }
+  _exit(127);
+}
 
 }  // namespace
 
 ChildProcess StartChild(const std::u16string& program, const std::u16string&, const std::vector<std::u16string>& args,
                         OutputSink output) {
+  const std::string path = ToUtf8(program);
   std::vector<std::string> native;
   for (const auto& arg : args) native.push_back(ToUtf8(arg));
   std::vector<char*> argv;
   for (auto& arg : native) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  Pipe pipe;
+  Descriptor outputRead, outputWrite, reportRead, reportWrite, null;
   if (output) {
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) Raise(errno);
-    pipe.read = ends[0];
-    pipe.write = ends[1];
+    OpenPipe(outputRead, outputWrite);
     // The loop that waits for the child reads only what is there.
-    if (fcntl(pipe.read, F_SETFL, O_NONBLOCK) != 0) Raise(errno);
+    if (fcntl(outputRead.fd, F_SETFL, O_NONBLOCK) != 0) Raise(errno);
   }
+  OpenPipe(reportRead, reportWrite);
+  null.fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null.fd < 0) Raise(errno);
+  const long openMax = sysconf(_SC_OPEN_MAX);
+  const ChildSetup setup{path.c_str(),
+                         argv.data(),
+                         null.fd,
+                         outputWrite.fd,
+                         reportWrite.fd,
+                         getpid(),
+                         openMax > 0 && openMax < (1 << 30) ? static_cast<int>(openMax) : (1 << 20)};
 
-  SpawnSetup setup;
-  int err = 0;
-  for (int fd = 0; fd <= 2 && err == 0; ++fd)
-    err = fd == 2 && output
-              ? posix_spawn_file_actions_adddup2(&setup.actions, pipe.write, fd)
-              : posix_spawn_file_actions_addopen(&setup.actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-  // Nothing of ours beyond the three standard descriptors reaches the child,
-  // whatever other code in this process opened without close-on-exec.
-  if (err == 0) err = posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
-  // A clean signal state: nothing blocked, every handler at its default.
-  sigset_t signals;
-  sigemptyset(&signals);
-  if (err == 0) err = posix_spawnattr_setsigmask(&setup.attributes, &signals);
-  sigfillset(&signals);
-  if (err == 0) err = posix_spawnattr_setsigdefault(&setup.attributes, &signals);
-  if (err == 0) err = posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  if (err != 0) Raise(err);
+  // Blocked across the fork, so no handler of ours runs in the child before
+  // it has put every handler back to its default.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  const pid_t pid = fork();
+  const int forkError = errno;
+  if (pid == 0) ExecChild(setup);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (pid < 0) Raise(forkError);
 
-  pid_t pid = -1;
-  err = posix_spawn(&pid, ToUtf8(program).c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
-  if (err != 0) Raise(err);
+  // The report pipe closes without a word when the exec succeeds.
+  close(reportWrite.Take());
+  int code = 0;
+  ssize_t n;
+  while ((n = read(reportRead.fd, &code, sizeof code)) < 0 && errno == EINTR) {
+  }
+  if (n > 0) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    Raise(code != 0 ? code : ECHILD);
+  }
 
   ChildProcess child;
   child.pid_ = pid;
   // Without a pidfd (an old kernel) the wait falls back to short sleeps.
   child.pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  child.output_ = pipe.read;
-  pipe.read = -1;
+  child.output_ = outputRead.Take();
   child.sink_ = std::move(output);
   return child;
 }

@@ -82,6 +82,8 @@ std::u16string ChildOutputText(const std::string& bytes) {
   return U(text.data(), text.size());
 }
 
+void AllowForegroundHandOver() { AllowSetForegroundWindow(ASFW_ANY); }
+
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : process_(other.process_),
       thread_(other.thread_),
@@ -151,10 +153,29 @@ void ChildProcess::Close() {
   process_ = thread_ = output_ = nullptr;
 }
 
+bool ChildProcess::Terminate() { return process_ && TerminateProcess(process_, 0); }
+
 namespace {
 
 [[noreturn]] void RaiseLastError() {
   throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "start");
+}
+
+// The job every child runs in. Its one handle is never inherited and never
+// closed here: the system closes it when this process ends, however it ends,
+// and then ends every process still in the job. Null when the system refuses one.
+HANDLE ChildJob() {
+  static const HANDLE job = [] {
+    HANDLE created = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (created && !SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+      CloseHandle(created);
+      created = nullptr;
+    }
+    return created;
+  }();
+  return job;
 }
 
 }  // namespace
@@ -179,8 +200,21 @@ ChildProcess StartChild(const std::u16string& program, const std::u16string& com
     startup.hStdError = write.handle;
   }
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(W(program), W(line), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info))
+  // Suspended until it is in the job, so nothing it starts escapes the job.
+  if (!CreateProcessW(W(program), W(line), nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
+                      nullptr, &startup, &info))
     RaiseLastError();
+  // A system that refuses the job (an older one, inside a job of its own that
+  // allows no other) still gets its copy; only the tie to this process is lost.
+  if (const HANDLE job = ChildJob()) AssignProcessToJobObject(job, info.hProcess);
+  if (ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
+    const DWORD error = GetLastError();
+    TerminateProcess(info.hProcess, 0);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    SetLastError(error);
+    RaiseLastError();
+  }
   ChildProcess child;
   child.process_ = info.hProcess;
   child.thread_ = info.hThread;

@@ -1,6 +1,6 @@
-// The routine ends every process of a name. The tests' children carry a name
-// of this run's own, so no robocopy of the user's, nor another test's child,
-// is ended with them.
+// Stopping a mirror ends the runner's own child and no other process, not
+// even one of the same name; and the child does not outlive the process that
+// started it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,183 +8,134 @@
 #include <fstream>
 #include <string>
 #include <thread>
-#include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
+#include <cerrno>
 #include <csignal>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
-#include <unistd.h>
-extern char** environ;
 #endif
 
+#include "foreign_process.h"
 #include "funcoes/funcoes.h"
+#include "funcoes/runner.h"
 #include "tempdir.h"
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testsupport::CopyProgram;
+using testsupport::ForeignProcess;
 using testsupport::TempDir;
 using testsupport::U;
 
 namespace {
 
-// A copy of the waiting helper under the given file name, in its own folder
-// (names differing only in case cannot share a folder on Windows).
-fs::path HelperNamed(const TempDir& t, const std::string& folder, const std::string& name) {
-  const fs::path target = t / folder / name;
-  fs::create_directories(target.parent_path());
-  fs::copy_file(TARNVEL_SLEEPER, target);
-  return target;
-}
-
-enum class End { EndedByRoutine, Survived };
-
 #ifdef _WIN32
-class Child {
- public:
-  explicit Child(const fs::path& exe) {
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
-    // Without a console of its own: no console host outlives a child ended by force.
-    if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
-                       &si, &pi_)) {
-      CloseHandle(pi_.hThread);
-    }
-  }
-  ~Child() { (void)Finish(); }
-  bool Started() const { return pi_.hProcess != nullptr; }
-  // Ends the child (if still running) with an exit code of its own, so the
-  // code tells who ended it: the routine ends with 0.
-  End Finish() {
-    if (!pi_.hProcess) return End::Survived;
-    TerminateProcess(pi_.hProcess, 77);
-    WaitForSingleObject(pi_.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(pi_.hProcess, &code);
-    CloseHandle(pi_.hProcess);
-    pi_.hProcess = nullptr;
-    return code == 0 ? End::EndedByRoutine : End::Survived;
-  }
-
- private:
-  PROCESS_INFORMATION pi_{};
-};
+const std::string kRobocopy = "robocopy.exe";
 #else
-class Child {
- public:
-  // posix_spawn returns after the exec, so the child already carries its name.
-  explicit Child(const fs::path& exe, std::string arg = {}) {
-    const std::string path = exe.string();
-    char* argv[] = {const_cast<char*>(path.c_str()), arg.empty() ? nullptr : arg.data(), nullptr};
-    if (posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = 0;
-  }
-  ~Child() { (void)Finish(); }
-  bool Started() const { return pid_ > 0; }
-  pid_t Id() const { return pid_; }
-  // Ends the child (if still running) with SIGTERM, so the signal tells who
-  // ended it: the routine ends with SIGKILL.
-  End Finish() {
-    if (pid_ <= 0) return End::Survived;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = 0;
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL ? End::EndedByRoutine : End::Survived;
-  }
-
- private:
-  pid_t pid_ = 0;
-};
+const std::string kRobocopy = "robocopy";
 #endif
 
-#ifdef _WIN32
-constexpr bool kPosix = false;
-const std::string kExe = ".exe";
-int ProcessId() { return static_cast<int>(GetCurrentProcessId()); }
-#else
-constexpr bool kPosix = true;
-const std::string kExe;
-int ProcessId() { return static_cast<int>(getpid()); }
-#endif
-
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
+// True once the child has ended, waiting at most limit.
+bool EndsWithin(platform::ChildProcess& child, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!child.Wait(10))
+    if (std::chrono::steady_clock::now() > deadline) return false;
+  return true;
 }
-
-// The children's name: short enough for a POSIX process name (15 characters).
-const std::string kBase = "tvk" + std::to_string(ProcessId());
-
-std::u16string W(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 }  // namespace
 
-TEST(TerminateProcessesByName, EndsEveryMatchAndSparesOthers) {
+TEST(StopMirror, EndsTheRunnersOwnChildAndNoOtherProcessOfItsName) {
   TempDir t;
-  Child upper(HelperNamed(t, "a", Upper(kBase + kExe)));
-  Child lower(HelperNamed(t, "b", kBase + kExe));
-  Child other(HelperNamed(t, "c", kBase.substr(0, kBase.size() - 1) + kExe));
-  ASSERT_TRUE(upper.Started() && lower.Started() && other.Started());
-
-  EXPECT_NE(TerminateProcessesByName(W(kBase + ".exe")), 0);
-
-  EXPECT_EQ(upper.Finish(), End::EndedByRoutine);
-  EXPECT_EQ(lower.Finish(), End::EndedByRoutine);
-  EXPECT_EQ(other.Finish(), End::Survived);
-}
-
-TEST(TerminateProcessesByName, NameMatching) {
-  TempDir t;
-  // Listed with a capital first letter.
-  const std::string listed = "T" + kBase.substr(1);
-  const fs::path helper = HelperNamed(t, "h", listed + kExe);
-  struct Case {
-    std::u16string name;
-    bool ends;
+  // Both carry the copy program's name; only one is the runner's.
+  ForeignProcess foreign(CopyProgram(TARNVEL_SLEEPER, t / "foreign", kRobocopy), {});
+  ASSERT_TRUE(foreign.Started());
+  const fs::path own = CopyProgram(TARNVEL_SLEEPER, t / "own", kRobocopy);
+  const struct {
+    const char* name;
+    bool running, held, ownEnds;
+  } cases[] = {
+      {"during a run", true, true, true},
+      {"no run", false, true, false},
+      {"a run whose child the runner does not hold", true, false, false},
   };
-  const std::vector<Case> cases = {
-      {W(kBase + ".exe"), true},
-      {W(Upper(kBase) + ".EXE"), true},
-      {W("tVK" + kBase.substr(3) + ".eXe"), true},
-      // The bare name is the process's own name only where programs carry no ".exe".
-      {W(listed), kPosix},
-      // The whole executable path is known only on POSIX.
-      {U(helper), kPosix},
-      {W(kBase.substr(0, kBase.size() - 1) + ".exe"), false},
-      {W(kBase.substr(1) + ".exe"), false},
-      {W(kBase + ".ex"), false},
-      {W(kBase + ".exe.exe"), false},
-      {W(kBase + ".exe "), false},
-      {u"", false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(fs::path(c.name).string());
-    Child child(helper);
-    ASSERT_TRUE(child.Started());
-    EXPECT_EQ(TerminateProcessesByName(c.name) != 0, c.ends);
-    EXPECT_EQ(child.Finish(), c.ends ? End::EndedByRoutine : End::Survived);
-  }
-}
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::ChildProcess child = StartChild(U(own), u"robocopy");
+    MirrorRunning = c.running;
+    MirrorStopRequested = false;
+    MirrorChild = c.held ? &child : nullptr;
 
-#ifdef __linux__
-// A process may clear its own name. An empty name asked for ends nothing, not
-// the processes that have no name.
-TEST(TerminateProcessesByName, AnEmptyNameEndsNoNamelessProcess) {
-  TempDir t;
-  Child nameless(HelperNamed(t, "n", kBase), "--nameless");
-  ASSERT_TRUE(nameless.Started());
-  const std::string comm = "/proc/" + std::to_string(nameless.Id()) + "/comm";
-  std::string name = kBase;
-  for (int i = 0; i < 500 && !name.empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::getline(std::ifstream(comm), name);
-  }
-  ASSERT_TRUE(name.empty()) << "the helper did not clear its name";
+    StopMirror();
 
-  EXPECT_EQ(TerminateProcessesByName(u""), 0);
-  EXPECT_EQ(nameless.Finish(), End::Survived);
-}
+    EXPECT_EQ(MirrorStopRequested, c.running);
+    EXPECT_EQ(EndsWithin(child, c.ownEnds ? 10000ms : 300ms), c.ownEnds);
+#ifndef _WIN32
+    if (c.ownEnds) EXPECT_EQ(child.End().signal, SIGKILL);
 #endif
+    MirrorRunning = false;
+    MirrorChild = nullptr;
+    if (!c.ownEnds) {
+      EXPECT_TRUE(child.Terminate());
+      EXPECT_TRUE(EndsWithin(child, 10000ms));
+    }
+  }
+  EXPECT_TRUE(foreign.End()) << "a process the runner did not start was ended";
+}
+
+// The pid of an ended child may already be another process's.
+TEST(ChildProcess, TerminateReachesNothingOnceTheChildIsReapedOrClosed) {
+  platform::ChildProcess child = StartChild(U(TARNVEL_SLEEPER), u"sleeper");
+  EXPECT_TRUE(child.Terminate());
+  ASSERT_TRUE(EndsWithin(child, 10000ms));
+#ifndef _WIN32
+  EXPECT_FALSE(child.Terminate());
+#endif
+  child.Close();
+  EXPECT_FALSE(child.Terminate());
+  EXPECT_FALSE(platform::ChildProcess().Terminate());
+}
+
+// A crash, a kill or a logout of the program ends its copy too: a copy left
+// running would race with the one a restarted program starts.
+TEST(StartChild, TheChildEndsWithTheProcessThatStartedIt) {
+  TempDir t;
+  const fs::path pidFile = t / "pid.txt";
+#ifndef _WIN32
+  // The orphan comes to this process, which can then see how it ended.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+#endif
+  ForeignProcess parent(TARNVEL_MIRROR_PARENT, {TARNVEL_SLEEPER, pidFile.string()});
+  ASSERT_TRUE(parent.Started());
+  long pid = 0;
+  for (auto deadline = std::chrono::steady_clock::now() + 60s; pid == 0 && std::chrono::steady_clock::now() < deadline;
+       std::this_thread::sleep_for(10ms))
+    std::ifstream(pidFile) >> pid;
+  ASSERT_GT(pid, 0) << "the child did not start";
+
+#ifdef _WIN32
+  HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+  ASSERT_NE(child, nullptr);
+  parent.Crash();
+  const bool ended = WaitForSingleObject(child, 1000) == WAIT_OBJECT_0;
+  if (!ended) TerminateProcess(child, 1);
+  CloseHandle(child);
+  EXPECT_TRUE(ended) << "the child outlived its parent";
+#else
+  parent.Crash();
+  int status = 0;
+  bool ended = false;
+  for (auto deadline = std::chrono::steady_clock::now() + 1s; !ended && std::chrono::steady_clock::now() < deadline;
+       std::this_thread::sleep_for(5ms)) {
+    // ECHILD until the orphan has come to this process.
+    ended = waitpid(static_cast<pid_t>(pid), &status, WNOHANG) == pid;
+  }
+  if (!ended) {
+    kill(static_cast<pid_t>(pid), SIGKILL);
+    waitpid(static_cast<pid_t>(pid), nullptr, 0);
+  }
+  ASSERT_TRUE(ended) << "the child outlived its parent by more than a second";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+#endif
+}

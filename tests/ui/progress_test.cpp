@@ -8,51 +8,15 @@
 
 #ifndef _WIN32
 #include <csignal>
-#include <filesystem>
-#include <spawn.h>
-#include <sys/wait.h>
-extern char** environ;
 #endif
 
+#include "foreign_process.h"
 #include "forms/UFrmRoboCopy.h"
 #include "funcoes/funcoes.h"
+#include "funcoes/runner.h"
 #include "tempdir.h"
 #include "toolkit/stylemanager.h"
 #include "uitest.h"
-
-#ifndef _WIN32
-namespace {
-
-// A process named robocopy that only waits: a copy of sleep under that name.
-class FakeCopy {
- public:
-  explicit FakeCopy(const testsupport::TempDir& folder) {
-    const std::filesystem::path exe = folder / "robocopy";
-    std::filesystem::copy_file("/bin/sleep", exe, std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::permissions(exe, std::filesystem::perms::owner_all);
-    const std::string path = exe.string();
-    char* argv[] = {const_cast<char*>("robocopy"), const_cast<char*>("600"), nullptr};
-    if (posix_spawn(&FPid, path.c_str(), nullptr, nullptr, argv, environ) != 0) FPid = 0;
-  }
-  ~FakeCopy() { (void)Finish(); }
-  bool Started() const { return FPid > 0; }
-  // Ends it with SIGTERM and returns the signal it died of: SIGKILL when
-  // something else had ended it already.
-  int Finish() {
-    if (FPid <= 0) return 0;
-    kill(FPid, SIGTERM);
-    int status = 0;
-    waitpid(FPid, &status, 0);
-    FPid = 0;
-    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  }
-
- private:
-  pid_t FPid = 0;
-};
-
-}  // namespace
-#endif
 
 class ProgressTest : public QObject {
   Q_OBJECT
@@ -77,7 +41,10 @@ class ProgressTest : public QObject {
     Application->CreateForm(FrmRoboCopy);
     QVERIFY(FrmRoboCopy);
   }
-  void cleanup() { MirrorRunning = false; }
+  void cleanup() {
+    MirrorRunning = false;
+    MirrorChild = nullptr;
+  }
 
   void Window() {
     QCOMPARE(QString(FrmRoboCopy->metaObject()->className()), QString("TFrmRoboCopy"));
@@ -177,24 +144,28 @@ class ProgressTest : public QObject {
   void Buttons_data() {
     QTest::addColumn<QString>("button");
     QTest::addColumn<bool>("running");
-    QTest::addColumn<int>("endedBy");  // the signal the copy process died of
-    QTest::newRow("Interromper, no run") << "BtInterromper" << false << int(SIGTERM);
-    QTest::newRow("Interromper, during a run") << "BtInterromper" << true << int(SIGKILL);
-    QTest::newRow("Fechar, no run") << "Button2" << false << int(SIGTERM);
-    QTest::newRow("Fechar, during a run") << "Button2" << true << int(SIGTERM);
+    QTest::addColumn<bool>("ownEnds");  // the run's own copy; another process of its name never ends
+    QTest::newRow("Interromper, no run") << "BtInterromper" << false << false;
+    QTest::newRow("Interromper, during a run") << "BtInterromper" << true << true;
+    QTest::newRow("Fechar, no run") << "Button2" << false << false;
+    QTest::newRow("Fechar, during a run") << "Button2" << true << false;
   }
   // Either button hides the window, which lives on; only "Interromper
-  // Processo" during a run ends the copy. The run itself is left to the runner.
+  // Processo" during a run ends the copy, and only the run's own. The run
+  // itself is left to the runner.
   void Buttons() {
     QFETCH(QString, button);
     QFETCH(bool, running);
-    QFETCH(int, endedBy);
+    QFETCH(bool, ownEnds);
     testsupport::TempDir folder;
-    FakeCopy copy(folder);
-    QVERIFY(copy.Started());
+    const std::filesystem::path robocopy = testsupport::CopyProgram("/bin/sleep", folder.path(), "robocopy");
+    testsupport::ForeignProcess foreign(robocopy, {"600"});
+    QVERIFY(foreign.Started());
+    platform::ChildProcess own = StartChild(robocopy.u16string(), u"robocopy 600");
     FrmRoboCopy->GaugeEspelho->SetProgress(57);
     ShowProgress();
     MirrorRunning = running;
+    MirrorChild = &own;
     QPointer<TFrmRoboCopy> window = FrmRoboCopy;
 
     QTest::mouseClick(FrmRoboCopy->findChild<QPushButton*>(button), Qt::LeftButton);
@@ -204,7 +175,14 @@ class ProgressTest : public QObject {
     QVERIFY(!FrmRoboCopy->isVisible());
     QCOMPARE(MirrorRunning, running);
     QCOMPARE(FrmRoboCopy->GaugeEspelho->Progress(), 57);
-    QCOMPARE(copy.Finish(), endedBy);
+    bool ended = false;
+    for (int i = 0; i < (ownEnds ? 1000 : 20) && !ended; ++i) ended = own.Wait(10);
+    QCOMPARE(ended, ownEnds);
+    if (ended) QCOMPARE(own.End().signal, int(SIGKILL));
+    if (!ended && own.Terminate())
+      while (!own.Wait(10)) {
+      }
+    QVERIFY2(foreign.End(), "a copy program this program did not start was ended");
     QVERIFY(ShownBoxes.empty());
   }
 #endif

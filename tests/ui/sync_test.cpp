@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "child_helper.h"
+#include "foreign_process.h"
 #include "small_volume.h"
 #include "forms/UFrmRoboCopy.h"
 #include "forms/UFrmTarnvel.h"
@@ -284,8 +285,12 @@ class SyncTest : public QObject {
     QTest::newRow("main window closing") << "close handler";
   }
   // A stopped run shows nothing, whatever failures the copy had named by then.
+  // Only the run's own copy ends: another copy program of the same name, one
+  // this program did not start, goes on.
   void StoppingEndsTheRunThroughItsEnd() {
     QFETCH(QString, how);
+    ForeignProcess foreign(CopyProgram("/bin/sleep", *FTemp / "outro", "robocopy"), {"600"});
+    QVERIFY(foreign.Started());
     WriteFile(FRecords / "exit.txt", "8");
     WriteFile(FRecords / "output.txt", "ERROR : Copying File /d/clip.mp4 : No space left on device\n");
     bool asked = false, endedWithinTheLoop = false;
@@ -319,6 +324,7 @@ class SyncTest : public QObject {
     QVERIFY(!EndedByItself());
     VerifyEnded({"parcial.mov"});
     VerifyNotice({});
+    QVERIFY2(foreign.End(), "a copy program this program did not start was ended");
   }
 
   void CloseWithoutARunEndsNoCopyProgram() {
