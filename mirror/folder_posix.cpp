@@ -231,7 +231,12 @@ bool Folder::IsFileSystemRoot() const {
 }
 
 bool Folder::IgnoresCase(const std::string& probe) const {
-  Fd made(::openat(fd_, probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  const auto create = [&] {
+    return ::openat(fd_, probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  };
+  int fd = create();
+  if (fd < 0 && errno == EEXIST && ::unlinkat(fd_, probe.c_str(), 0) == 0) fd = create();  // left by a stopped run
+  Fd made(fd);
   if (made.get() < 0) return false;
   std::string other = probe;
   for (char& c : other) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
