@@ -292,32 +292,34 @@ void Mirror::LeaveCaseClashes(const Folder& destination, const std::unordered_ma
     }
   }
   if (!clash || !destination.IgnoresCase(TemporaryName(sourcePath, 0, 0))) return;
-  std::unordered_set<const Entry*> left;
+  const auto byName = [](const Entry* a, const Entry* b) { return a->name < b->name; };
+  std::vector<const Entry*> left;
   for (const auto& [key, same] : spellings) {
     if (same.size() < 2) continue;
     // The spelling the destination holds; else the first in byte order, so
     // that every run keeps the same one.
-    const auto byName = [](const Entry* a, const Entry* b) { return a->name < b->name; };
     const Entry* kept = *std::min_element(same.begin(), same.end(), byName);
     for (const Entry* e : same) {
       if (held.contains(e->name)) kept = e;
     }
     for (const Entry* e : same) {
-      if (e == kept) continue;
-      left.insert(e);
-      const bool folder = e->kind == Kind::Folder;
-      errors_ << "ERROR : " << (folder ? "Creating Directory " : "Copying File ") << Join(sourcePath, e->name)
-              << " : another name differing only in letter case is already in this folder\n";
-      Counts& counts = folder ? summary_.folders : summary_.files;
-      ++counts.total;
-      ++counts.failed;
-      if (!folder) {
-        summary_.bytes.total += e->size;
-        summary_.bytes.failed += e->size;
-      }
+      if (e != kept) left.push_back(e);
     }
   }
-  const auto isLeft = [&left](const Entry* e) { return left.contains(e); };
+  std::sort(left.begin(), left.end(), byName);
+  for (const Entry* e : left) {
+    const bool folder = e->kind == Kind::Folder;
+    errors_ << "ERROR : " << (folder ? "Creating Directory " : "Copying File ") << Join(sourcePath, e->name)
+            << " : another name differing only in letter case is already in this folder\n";
+    Counts& counts = folder ? summary_.folders : summary_.files;
+    ++counts.total;
+    ++counts.failed;
+    if (!folder) {
+      summary_.bytes.total += e->size;
+      summary_.bytes.failed += e->size;
+    }
+  }
+  const auto isLeft = [&left](const Entry* e) { return std::find(left.begin(), left.end(), e) != left.end(); };
   std::erase_if(files, isLeft);
   std::erase_if(folders, isLeft);
 }
