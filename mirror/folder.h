@@ -42,6 +42,7 @@ struct Entry {
   // Set when the entry could not be examined (kind Other), or when a followed
   // link leads nowhere (kind Link).
   std::error_code error;
+  bool linked = false;  // listed with followLinks, and reached through a link
 };
 
 // The failure of a copy whose source changed while it was read.
@@ -54,6 +55,13 @@ inline std::error_code SourceChanged() {
   static const SourceChangedCategory category;
   return {1, category};
 }
+
+// A copy that failed on its source's side (opening or reading it, or a source
+// that changed meanwhile); any other failure of a copy is the destination's.
+class SourceFailure : public std::system_error {
+ public:
+  using std::system_error::system_error;
+};
 
 class Folder {
  public:
@@ -71,6 +79,18 @@ class Folder {
   TimeKeeping Times() const;
   // This folder's identity, then those of the folders above it up to the root.
   std::vector<Identity> PathIds() const;
+  // Whether this folder lies on a file system of the kernel's own (proc,
+  // sysfs, devtmpfs, cgroup...), which holds no files to mirror.
+  bool OnPseudoFileSystem() const;
+  // Whether this folder is the root of its file system.
+  bool IsFileSystemRoot() const;
+  // Whether names that differ only in letter case name one entry here. Tried
+  // with a file named `probe` (in small letters), removed again; false when
+  // that cannot be made.
+  bool IgnoresCase(const std::string& probe) const;
+  // Waits until no other run holds this folder, then holds it until the
+  // object ends. Gives up silently where the file system has no locks.
+  void Hold();
   // followLinks: entries reached through a link describe the link's target;
   // otherwise a link is a Kind::Link entry of its own.
   std::vector<Entry> List(bool followLinks) const;
@@ -85,7 +105,8 @@ class Folder {
   // not resumable is written without a name where the file system allows,
   // and linked as `name` when complete. Returns the bytes copied.
   // A source whose size or time changed meanwhile, or that gave fewer bytes
-  // than its size, is not put in place: throws SourceChanged().
+  // than its size, is not put in place: throws SourceChanged(). Failures on
+  // the source's side throw SourceFailure.
   std::int64_t CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool resume,
                       bool replaces) const;
   // Whether file `name` is open for writing by any process, as far as the
@@ -103,6 +124,7 @@ class Folder {
 #ifdef _WIN32
   explicit Folder(std::filesystem::path path) : path_(std::move(path)) {}
   std::filesystem::path path_;
+  void* hold_ = nullptr;  // the lock file's handle while held
 #else
   explicit Folder(int fd) : fd_(fd) {}
   int fd_;

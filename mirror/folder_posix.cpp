@@ -2,13 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <utility>
 
@@ -16,6 +21,7 @@ namespace mirror {
 namespace {
 
 [[noreturn]] void Fail(const char* what) { throw std::system_error(errno, std::system_category(), what); }
+[[noreturn]] void FailSource(const char* what) { throw SourceFailure(errno, std::system_category(), what); }
 
 // Closes a descriptor at the end of a scope.
 class Fd {
@@ -43,12 +49,16 @@ Kind KindOf(mode_t mode) {
 std::int64_t Nanoseconds(const timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
 
 // The plain read/write loop, for file systems that refuse copy_file_range.
-bool CopyByReading(int in, int out, off_t& offset, off_t size) {
+// readFailed: a failure was the source's.
+bool CopyByReading(int in, int out, off_t& offset, off_t size, bool& readFailed) {
   std::unique_ptr<char[]> buffer(new char[1 << 20]);
   while (offset < size) {
     ssize_t got = ::pread(in, buffer.get(), std::min<off_t>(1 << 20, size - offset), offset);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
+    if (got < 0) {
+      readFailed = true;
+      return false;
+    }
     if (got == 0) break;  // the source shrank meanwhile
     for (ssize_t done = 0; done < got;) {
       ssize_t put = ::pwrite(out, buffer.get() + done, got - done, offset + done);
@@ -61,20 +71,16 @@ bool CopyByReading(int in, int out, off_t& offset, off_t size) {
   return true;
 }
 
-bool CopyData(int in, int out, off_t& offset, off_t size) {
+bool CopyData(int in, int out, off_t& offset, off_t size, bool& readFailed) {
   while (offset < size) {
     // Chunks keep the loop short between checks; the kernel may clone or
     // copy inside itself.
     loff_t inOffset = offset, outOffset = offset;
     ssize_t done = ::copy_file_range(in, &inOffset, out, &outOffset, std::min<off_t>(size - offset, off_t{1} << 30), 0);
     if (done < 0 && errno == EINTR) continue;
-    if (done < 0) {
-      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF ||
-          errno == EPERM) {
-        return CopyByReading(in, out, offset, size);
-      }
-      return false;
-    }
+    // Refused here, or failed on a side it does not name: the plain loop
+    // copies, or tells which side fails.
+    if (done < 0) return CopyByReading(in, out, offset, size, readFailed);
     if (done == 0) break;  // the source shrank meanwhile
     offset += done;
   }
@@ -102,6 +108,21 @@ bool LinkInPlace(int fd, int folder, const std::string& name, const std::string&
   if (::unlinkat(folder, temp.c_str(), 0) != 0 && errno != ENOENT) return false;
   return ::linkat(AT_FDCWD, self.c_str(), folder, temp.c_str(), AT_SYMLINK_FOLLOW) == 0 &&
          ::renameat(folder, temp.c_str(), folder, name.c_str()) == 0;
+}
+
+// devtmpfs calls itself tmpfs to statfs: the mount table tells them apart.
+bool IsDevtmpfs(dev_t device) {
+  std::ifstream table("/proc/self/mountinfo");
+  const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream fields(line);
+    std::string id, parent, numbers;
+    fields >> id >> parent >> numbers;
+    if (numbers != wanted) continue;
+    const size_t dash = line.find(" - ");
+    if (dash != std::string::npos && line.compare(dash + 3, 9, "devtmpfs ") == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -171,6 +192,67 @@ std::vector<Identity> Folder::PathIds() const {
   }
 }
 
+bool Folder::OnPseudoFileSystem() const {
+  struct statfs fs;
+  if (::fstatfs(fd_, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case SELINUX_MAGIC:
+    case SMACK_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case BINFMTFS_MAGIC:
+    case NSFS_MAGIC:
+    case 0x19800202:  // mqueue
+    case 0x62656570:  // configfs
+    case 0x65735543:  // fusectl
+      return true;
+    case TMPFS_MAGIC: {
+      struct stat st;
+      return ::fstat(fd_, &st) == 0 && IsDevtmpfs(st.st_dev);
+    }
+    default:
+      return false;
+  }
+}
+
+bool Folder::IsFileSystemRoot() const {
+  struct stat self, up;
+  if (::fstat(fd_, &self) != 0 || ::fstatat(fd_, "..", &up, 0) != 0) return false;
+  return self.st_dev != up.st_dev || self.st_ino == up.st_ino;
+}
+
+bool Folder::IgnoresCase(const std::string& probe) const {
+  const auto create = [&] {
+    return ::openat(fd_, probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  };
+  int fd = create();
+  if (fd < 0 && errno == EEXIST && ::unlinkat(fd_, probe.c_str(), 0) == 0) fd = create();  // left by a stopped run
+  Fd made(fd);
+  if (made.get() < 0) return false;
+  std::string other = probe;
+  for (char& c : other) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  // The other spelling finds the probe: identities would not tell, since
+  // FUSE numbers a file anew for each name it is looked up by.
+  struct stat found;
+  const bool same = other != probe && ::fstatat(fd_, other.c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0;
+  ::unlinkat(fd_, probe.c_str(), 0);
+  return same;
+}
+
+void Folder::Hold() {
+  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
 std::vector<Entry> Folder::List(bool followLinks) const {
   int copy = ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (copy < 0) Fail("opendir");
@@ -205,6 +287,11 @@ std::vector<Entry> Folder::List(bool followLinks) const {
       }
     }
     e.kind = KindOf(st.st_mode);
+    if (followLinks && e.kind == Kind::Folder && d->d_type != DT_DIR) {
+      struct stat self;
+      e.linked = d->d_type == DT_LNK || (d->d_type == DT_UNKNOWN &&
+                                         ::fstatat(fd_, n, &self, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(self.st_mode));
+    }
     e.size = st.st_size;
     e.mtimeNs = Nanoseconds(st.st_mtim);
     e.permissions = st.st_mode & 0777;
@@ -228,9 +315,9 @@ void Folder::MakeChild(const std::string& name, std::uint32_t permissions) const
 std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool resume,
                             bool replaces) const {
   Fd in(::openat(from.fd_, name.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) Fail("open source");
+  if (in.get() < 0) FailSource("open source");
   struct stat st;
-  if (::fstat(in.get(), &st) != 0) Fail("fstat source");
+  if (::fstat(in.get(), &st) != 0) FailSource("fstat source");
   const mode_t mode = st.st_mode & 0777;
 
   off_t offset = 0;
@@ -267,13 +354,16 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
   // The source's access time too: exFAT through FUSE takes a time left out as "now".
   const timespec times[2] = {st.st_atim, st.st_mtim};
   std::error_code error;
+  bool sourceSide = false;
   struct stat after;
-  if (!CopyData(in.get(), out.get(), offset, st.st_size) || ::fstat(in.get(), &after) != 0) {
+  if (!CopyData(in.get(), out.get(), offset, st.st_size, sourceSide) ||
+      (::fstat(in.get(), &after) != 0 && (sourceSide = true))) {
     error = std::error_code(errno, std::system_category());
   } else if (offset != st.st_size || after.st_size != st.st_size || after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
              after.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
     // Still being written: a prefix must never pass for the file.
     error = SourceChanged();
+    sourceSide = true;
   } else if (anonymous) {
     if (::futimens(out.get(), times) != 0 || !LinkInPlace(out.get(), fd_, name, temp) || ::close(out.release()) != 0) {
       error = std::error_code(errno, std::system_category());
@@ -287,6 +377,7 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
   }
   if (error) {
     ::unlinkat(fd_, temp.c_str(), 0);
+    if (sourceSide) throw SourceFailure(error, "copy");
     throw std::system_error(error, "copy");
   }
   return offset - started;

@@ -4,7 +4,10 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cwctype>
 #include <functional>
+#include <utility>
 
 #include "mirror/folder.h"
 #include "platform/longpath.h"
@@ -56,9 +59,11 @@ void Folder::Create(const std::string& path) {
   Check(error, "mkdir");
 }
 
-Folder::Folder(Folder&& other) noexcept : path_(std::move(other.path_)) {}
+Folder::Folder(Folder&& other) noexcept : path_(std::move(other.path_)), hold_(std::exchange(other.hold_, nullptr)) {}
 
-Folder::~Folder() = default;
+Folder::~Folder() {
+  if (hold_ != nullptr) CloseHandle(hold_);
+}
 
 Identity Folder::Id() const { return IdentityOf(path_); }
 
@@ -82,6 +87,51 @@ std::vector<Identity> Folder::PathIds() const {
   std::vector<Identity> ids{IdentityOf(folder)};
   for (; folder.has_relative_path(); folder = folder.parent_path()) ids.push_back(IdentityOf(folder.parent_path()));
   return ids;
+}
+
+// Windows has no file systems of the kernel's own to walk into.
+bool Folder::OnPseudoFileSystem() const { return false; }
+
+bool Folder::IsFileSystemRoot() const {
+  std::error_code error;
+  const fs::path folder = fs::canonical(path_, error);
+  return !error && folder == folder.root_path();
+}
+
+bool Folder::IgnoresCase(const std::string& probe) const {
+  const fs::path made = path_ / FromUtf8(probe);
+  HANDLE file = CreateFileW(made.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  std::string other = probe;
+  for (char& c : other) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  std::error_code error;
+  const bool same = other != probe && fs::exists(path_ / FromUtf8(other), error);
+  fs::remove(made, error);
+  return same;
+}
+
+// A lock file in the temporary folder, named after the destination and held
+// open without sharing: a second run waits until the first closes it.
+void Folder::Hold() {
+  std::error_code error;
+  const fs::path folder = fs::canonical(path_, error);
+  std::wstring key = (error ? path_ : folder).wstring();
+  for (wchar_t& c : key) c = static_cast<wchar_t>(towupper(c));
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(std::hash<std::wstring>{}(key)));
+  const fs::path lock = fs::temp_directory_path(error) / ("robocopy-" + std::string(hex) + ".lock");
+  if (error) return;
+  for (;;) {
+    HANDLE file = CreateFileW(lock.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      hold_ = file;
+      return;
+    }
+    if (GetLastError() != ERROR_SHARING_VIOLATION) return;
+    Sleep(100);
+  }
 }
 
 std::vector<Entry> Folder::List(bool followLinks) const {
@@ -109,6 +159,7 @@ std::vector<Entry> Folder::List(bool followLinks) const {
     } else if (fs::is_directory(status)) {
       e.kind = Kind::Folder;
       e.id = IdentityOf(p);
+      e.linked = followLinks && fs::is_symlink(fs::symlink_status(p, statError));
     } else if (fs::is_regular_file(status)) {
       e.kind = Kind::File;
       e.size = static_cast<std::int64_t>(fs::file_size(p, statError));
@@ -146,13 +197,16 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
   std::error_code error;
   const fs::file_time_type time = fs::last_write_time(source, error);
   const std::uintmax_t size = error ? 0 : fs::file_size(source, error);
-  if (!error) fs::copy_file(source, partial, fs::copy_options::overwrite_existing, error);
+  if (error) throw SourceFailure(error, "open source");
+  fs::copy_file(source, partial, fs::copy_options::overwrite_existing, error);
+  bool sourceSide = false;
   if (!error) {
     // Still being written: a prefix must never pass for the file.
     std::error_code changed;
     if (fs::last_write_time(source, changed) != time || fs::file_size(source, changed) != size ||
         fs::file_size(partial, changed) != size || changed) {
       error = changed ? changed : SourceChanged();
+      sourceSide = true;
     }
   }
   if (!error) fs::last_write_time(partial, time, error);
@@ -160,6 +214,7 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
   if (error) {
     std::error_code ignored;
     fs::remove(partial, ignored);
+    if (sourceSide) throw SourceFailure(error, "copy");
     throw std::system_error(error, "copy");
   }
   return static_cast<std::int64_t>(fs::file_size(path_ / FromUtf8(name), error));

@@ -1,10 +1,16 @@
 #include "mirror/mirror.h"
 
+#ifndef _WIN32
+#include <locale.h>
+#include <wctype.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <cstdio>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -20,6 +26,44 @@ constexpr size_t kTempLength = sizeof kTempPrefix - 1 + 16 + sizeof kTempSuffix 
 
 std::string Join(const std::string& folder, const std::string& name) {
   return folder.empty() || folder.back() == '/' || folder.back() == '\\' ? folder + name : folder + "/" + name;
+}
+
+// A file system's own folder at its root, left alone like "System Volume Information".
+constexpr char kLostAndFound[] = "lost+found";
+
+// The key under which a file system that ignores letter case finds a name:
+// each character in small letters, as far as the system's case tables tell.
+std::u32string FoldCase(const std::string& name) {
+#ifndef _WIN32
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+#endif
+  std::u32string key;
+  for (size_t i = 0; i < name.size();) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    const size_t length = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 0;
+    char32_t c = length == 1 ? byte : length == 2 ? byte & 0x1F : length == 3 ? byte & 0x0F : byte & 0x07;
+    bool valid = length > 0 && i + length <= name.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(name[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
+    }
+    if (!valid) {
+      key += static_cast<char32_t>(0x110000 + byte);  // a byte that is no character stands for itself
+      ++i;
+      continue;
+    }
+    if (c >= 'A' && c <= 'Z') {
+      c += 'a' - 'A';
+    } else if (c >= 0x80) {
+#ifndef _WIN32
+      if (utf8 != nullptr) c = static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), utf8));
+#endif
+    }
+    key += c;
+    i += length;
+  }
+  return key;
 }
 
 }  // namespace
@@ -78,6 +122,9 @@ Summary Mirror::Run() {
       throw FatalError("ERROR : Accessing Destination Directory " + options_.destination + " : " + e.code().message());
     }
   }();
+  // One run at a time on a destination: a second one would find the first's
+  // files half made, or gone under it.
+  destination.Hold();
   destinationRoot_ = destination.Id();
   try {
     sourcePath_ = source.PathIds();
@@ -87,7 +134,7 @@ Summary Mirror::Run() {
   ancestors_ = {sourcePath_.front()};
   Writeback writeback(destination);
   writeback_ = &writeback;
-  MirrorFolder(source, destination, options_.destination);
+  MirrorFolder(source, destination, options_.source, options_.destination);
   const std::error_code flushedMeanwhile = writeback.Stop();
   writeback_ = nullptr;
   // Once per run rather than per file: a card pulled or power lost right
@@ -158,7 +205,8 @@ void Mirror::Report(const std::string& what, const std::string& path, const std:
   errors_ << "ERROR : " << what << ' ' << path << " : " << error.message() << '\n';
 }
 
-void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const std::string& path) {
+void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const std::string& sourcePath,
+                          const std::string& path) {
   std::vector<Entry> sourceEntries, destinationEntries;
   // Both at once: the walks of the two trees overlap.
   std::future<std::vector<Entry>> listed = lister_.Start([&destination] { return destination.List(false); });
@@ -166,7 +214,7 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
     sourceEntries = source.List(true);
   } catch (const std::system_error& e) {
     listed.wait();
-    Report("Scanning Source Directory", path, e.code());
+    Report("Scanning Source Directory", sourcePath, e.code());
     ++summary_.folders.failed;
     return;
   }
@@ -189,23 +237,34 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
   // destination is an extra.
   std::unordered_set<std::string_view> wanted;
   wanted.reserve(sourceEntries.size());
-  std::vector<const Entry*> folders;
-  std::vector<Copy> copies;
+  // lost+found at the root of either file system is neither copied nor purged.
+  const auto holdsLostAndFound = [](const std::vector<Entry>& entries, const Folder& folder) {
+    return std::any_of(entries.begin(), entries.end(),
+                       [](const Entry& e) { return e.kind == Kind::Folder && e.name == kLostAndFound; }) &&
+           folder.IsFileSystemRoot();
+  };
+  const bool lostAndFound =
+      holdsLostAndFound(sourceEntries, source) || holdsLostAndFound(destinationEntries, destination);
+  if (lostAndFound) wanted.insert(kLostAndFound);
+  std::vector<const Entry*> folders, files;
   for (const Entry& e : sourceEntries) {
     if (e.error) {
-      Report("Accessing Source File", Join(path, e.name), e.error);
+      Report("Accessing Source File", Join(sourcePath, e.name), e.error);
       ++summary_.files.failed;
       wanted.insert(e.name);  // the same name in the destination is not an extra
     } else if (e.kind == Kind::Folder) {
-      if (MatchesAny(options_.excludedFolders, e.name)) continue;
+      if (MatchesAny(options_.excludedFolders, e.name) || (lostAndFound && e.name == kLostAndFound)) continue;
       wanted.insert(e.name);
       if (options_.subfolders) folders.push_back(&e);
     } else if (e.kind == Kind::File) {
       if (Kept(e)) continue;
       wanted.insert(e.name);
-      CopyFile(destination, e, find(e.name), path, copies);
+      files.push_back(&e);
     }
   }
+  LeaveCaseClashes(destination, existing, files, folders, sourcePath);
+  std::vector<Copy> copies;
+  for (const Entry* e : files) CopyFile(destination, *e, find(e->name), path, copies);
   // Extras go before the copies: on a destination that ignores letter case,
   // "song.mp3" purged after "Song.mp3" was copied would take the copy with it.
   // Leftovers of stopped copies go after them, so that /Z can resume from one.
@@ -213,11 +272,56 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
   for (const Entry& e : destinationEntries) {
     if (!wanted.contains(e.name) && !leftover(e)) Extra(destination, e, path);
   }
-  CopyAll(source, destination, copies, path);
+  CopyAll(source, destination, copies, sourcePath, path);
   for (const Entry& e : destinationEntries) {
     if (!wanted.contains(e.name) && leftover(e)) Extra(destination, e, path);
   }
-  for (const Entry* e : folders) MirrorSubfolder(source, destination, *e, find(e->name), path);
+  for (const Entry* e : folders) MirrorSubfolder(source, destination, *e, find(e->name), sourcePath, path);
+}
+
+void Mirror::LeaveCaseClashes(const Folder& destination, const std::unordered_map<std::string_view, const Entry*>& held,
+                              std::vector<const Entry*>& files, std::vector<const Entry*>& folders,
+                              const std::string& sourcePath) {
+  std::unordered_map<std::u32string, std::vector<const Entry*>> spellings;
+  bool clash = false;
+  for (const std::vector<const Entry*>* list : {&files, &folders}) {
+    for (const Entry* e : *list) {
+      std::vector<const Entry*>& same = spellings[FoldCase(e->name)];
+      same.push_back(e);
+      clash = clash || same.size() > 1;
+    }
+  }
+  if (!clash || !destination.IgnoresCase(TemporaryName(sourcePath, 0, 0))) return;
+  const auto byName = [](const Entry* a, const Entry* b) { return a->name < b->name; };
+  std::vector<const Entry*> left;
+  for (const auto& [key, same] : spellings) {
+    if (same.size() < 2) continue;
+    // The spelling the destination holds; else the first in byte order, so
+    // that every run keeps the same one.
+    const Entry* kept = *std::min_element(same.begin(), same.end(), byName);
+    for (const Entry* e : same) {
+      if (held.contains(e->name)) kept = e;
+    }
+    for (const Entry* e : same) {
+      if (e != kept) left.push_back(e);
+    }
+  }
+  std::sort(left.begin(), left.end(), byName);
+  for (const Entry* e : left) {
+    const bool folder = e->kind == Kind::Folder;
+    errors_ << "ERROR : " << (folder ? "Creating Directory " : "Copying File ") << Join(sourcePath, e->name)
+            << " : another name differing only in letter case is already in this folder\n";
+    Counts& counts = folder ? summary_.folders : summary_.files;
+    ++counts.total;
+    ++counts.failed;
+    if (!folder) {
+      summary_.bytes.total += e->size;
+      summary_.bytes.failed += e->size;
+    }
+  }
+  const auto isLeft = [&left](const Entry* e) { return std::find(left.begin(), left.end(), e) != left.end(); };
+  std::erase_if(files, isLeft);
+  std::erase_if(folders, isLeft);
 }
 
 void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry* existing, const std::string& path,
@@ -258,7 +362,7 @@ void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry*
 }
 
 void Mirror::CopyAll(const Folder& source, const Folder& destination, const std::vector<Copy>& files,
-                     const std::string& path) {
+                     const std::string& sourcePath, const std::string& path) {
   // Small files cost a few system calls each, mostly waiting on the file
   // system: several at a time keep it busy.
   std::atomic<size_t> next{0};
@@ -269,7 +373,7 @@ void Mirror::CopyAll(const Folder& source, const Folder& destination, const std:
       if (source.OpenForWriting(file.name)) {
         // Still being written: this run leaves it, its writer's close asks for the next.
         std::lock_guard<std::mutex> guard(lock);
-        errors_ << "ERROR : File In Use " << Join(path, file.name) << " : open for writing\n";
+        errors_ << "ERROR : File In Use " << Join(sourcePath, file.name) << " : open for writing\n";
         ++summary_.files.failed;
         summary_.bytes.failed += file.size;
         continue;
@@ -290,7 +394,11 @@ void Mirror::CopyAll(const Folder& source, const Folder& destination, const std:
             continue;
           }
           std::lock_guard<std::mutex> guard(lock);
-          Report("Copying File", Join(path, file.name), e.code());
+          if (dynamic_cast<const SourceFailure*>(&e) != nullptr) {
+            Report("Reading Source File", Join(sourcePath, file.name), e.code());
+          } else {
+            Report("Copying File", Join(path, file.name), e.code());
+          }
           ++summary_.files.failed;
           summary_.bytes.failed += file.size;
           break;
@@ -304,14 +412,29 @@ void Mirror::CopyAll(const Folder& source, const Folder& destination, const std:
 }
 
 void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder,
-                             const Entry* existing, const std::string& path) {
-  const std::string target = Join(path, folder.name);
-  // A link back to a folder being walked, or the destination inside the
-  // source, would never end.
-  if (folder.id == destinationRoot_ || std::find(ancestors_.begin(), ancestors_.end(), folder.id) != ancestors_.end()) {
+                             const Entry* existing, const std::string& sourcePath, const std::string& path) {
+  const std::string target = Join(path, folder.name), origin = Join(sourcePath, folder.name);
+  // A link back to a folder being walked would never end; the destination
+  // inside the source is no part of what it mirrors.
+  if (std::find(ancestors_.begin(), ancestors_.end(), folder.id) != ancestors_.end() ||
+      (folder.id == destinationRoot_ && !folder.linked && linkedDepth_ == 0)) {
     return;
   }
   ++summary_.folders.total;
+  std::optional<Folder> from;
+  try {
+    from.emplace(source.OpenChild(folder.name, true));
+  } catch (const std::system_error& e) {
+    // What the destination holds of it stays, as for an entry that cannot be examined.
+    Report("Scanning Source Directory", origin, e.code());
+    ++summary_.folders.failed;
+    return;
+  }
+  if (const char* why = Refusal(*from, folder)) {
+    errors_ << "ERROR : Scanning Source Directory " << origin << " : " << why << '\n';
+    ++summary_.folders.failed;
+    return;
+  }
   try {
     if (existing == nullptr) {
       try {
@@ -339,7 +462,6 @@ void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, co
       ++summary_.folders.mismatch;
       return;
     }
-    Folder from = source.OpenChild(folder.name, true);
     Folder to = destination.OpenChild(folder.name, false);
     if (OnSourcePath(to.Id())) {
       // The destination's folder of that name is the source or holds it,
@@ -349,12 +471,35 @@ void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, co
       return;
     }
     ancestors_.push_back(folder.id);
-    MirrorFolder(from, to, target);
+    linkedDepth_ += folder.linked ? 1 : 0;
+    MirrorFolder(*from, to, origin, target);
+    linkedDepth_ -= folder.linked ? 1 : 0;
     ancestors_.pop_back();
   } catch (const std::system_error& e) {
     Report("Creating Directory", target, e.code());
     ++summary_.folders.failed;
   }
+}
+
+const char* Mirror::Refusal(const Folder& from, const Entry& folder) {
+  // A followed link never leads into what the run writes: the destination
+  // would grow with every level it walks.
+  if (folder.id == destinationRoot_) return "it leads into the destination folder";
+  if (folder.linked) {
+    try {
+      const std::vector<Identity> up = from.PathIds();
+      if (std::find(up.begin(), up.end(), destinationRoot_) != up.end()) return "it leads into the destination folder";
+    } catch (const std::system_error&) {
+    }
+  }
+  // Nor onto the kernel's own file systems, whose trees never end (/proc).
+  // The source's own file system is the user's choice.
+  if (folder.id.device != sourcePath_.front().device) {
+    auto it = pseudo_.find(folder.id.device);
+    if (it == pseudo_.end()) it = pseudo_.emplace(folder.id.device, from.OnPseudoFileSystem()).first;
+    if (it->second) return "it leads onto a pseudo file system, which holds no files";
+  }
+  return nullptr;
 }
 
 void Mirror::Extra(const Folder& destination, const Entry& entry, const std::string& path) {

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -59,15 +60,24 @@ class Mirror {
     const Entry* file;
     bool replaces;  // something of that name is in the destination
   };
-  void MirrorFolder(const Folder& source, const Folder& destination, const std::string& path);
+  // sourcePath and path: the two folders' paths, for the failure lines.
+  void MirrorFolder(const Folder& source, const Folder& destination, const std::string& sourcePath,
+                    const std::string& path);
+  // Leaves out of `files` and `folders` every source entry whose name the
+  // destination folder takes for another's (letter case), but one.
+  void LeaveCaseClashes(const Folder& destination, const std::unordered_map<std::string_view, const Entry*>& held,
+                        std::vector<const Entry*>& files, std::vector<const Entry*>& folders,
+                        const std::string& sourcePath);
   // Decides whether `file` needs copying (clearing an entry of the other kind
   // in the way) and adds it to `copies`.
   void CopyFile(const Folder& destination, const Entry& file, const Entry* existing, const std::string& path,
                 std::vector<Copy>& copies);
   void CopyAll(const Folder& source, const Folder& destination, const std::vector<Copy>& files,
-               const std::string& path);
+               const std::string& sourcePath, const std::string& path);
   void MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder, const Entry* existing,
-                       const std::string& path);
+                       const std::string& sourcePath, const std::string& path);
+  // Why source folder `from` (entry `folder`) is not to be walked, or null.
+  const char* Refusal(const Folder& from, const Entry& folder);
   void Extra(const Folder& destination, const Entry& entry, const std::string& path);
   // Removes a destination folder's tree except what the exclusions keep.
   // Returns false when something was kept or could not be removed.
@@ -85,6 +95,8 @@ class Mirror {
   Identity destinationRoot_;
   std::vector<Identity> sourcePath_;  // the source and the folders above it: never removed or written into
   std::vector<Identity> ancestors_;   // source folders being walked: the link cycle guard
+  int linkedDepth_ = 0;               // how many of them were reached through a link
+  std::unordered_map<std::uint64_t, bool> pseudo_;              // by device: a pseudo file system
   std::unordered_map<std::uint64_t, TimeKeeping> timeKeeping_;  // by device
   HelperThread lister_;             // lists each destination folder while its source folder is listed
   Writeback* writeback_ = nullptr;  // during Run

@@ -3,7 +3,10 @@
  *   FAULT_FOLDER, FAULT_NAME (and FAULT_ERRNO, EIO when unset): looking at the
  *   entry FAULT_NAME of the folder FAULT_FOLDER with fstatat or statx fails
  *   with that error, as on a failing disk; every other look succeeds.
- *   SYNC_LOG: each syncfs, fsync and fdatasync appends "call path" to it. */
+ *   SYNC_LOG: each syncfs, fsync and fdatasync appends "call path" to it.
+ *   EVENT_LOG: each file the tool creates (openat with O_CREAT or O_TMPFILE)
+ *   appends "pid nanoseconds create", and the tool's exit "pid nanoseconds
+ *   exit", the time read from CLOCK_MONOTONIC. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -12,7 +15,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <stdarg.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 static void FdPath(int fd, char* out, size_t size) {
@@ -103,3 +108,44 @@ int fdatasync(int fd) {
   LogSync("fdatasync", fd);
   return NEXT(fdatasync)(fd);
 }
+
+static void LogEvent(const char* what) {
+  const char* log = getenv("EVENT_LOG");
+  struct timespec now;
+  char line[96];
+  int out, length;
+  if (!log) return;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  length = snprintf(line, sizeof line, "%d %lld %s\n", (int)getpid(),
+                    (long long)now.tv_sec * 1000000000LL + now.tv_nsec, what);
+  out = NEXT(open)(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (out < 0) return;
+  if (write(out, line, (size_t)length) < 0) { /* a test log: nothing to do */
+  }
+  close(out);
+}
+
+/* The mode of an open that creates a file, logged as a creation; 0 otherwise. */
+static mode_t CreationMode(int flags, va_list args) {
+  if (!(flags & O_CREAT) && (flags & __O_TMPFILE) != __O_TMPFILE) return 0;
+  LogEvent("create");
+  return va_arg(args, mode_t);
+}
+
+int openat(int dirfd, const char* name, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = CreationMode(flags, args);
+  va_end(args);
+  return NEXT(openat)(dirfd, name, flags, mode);
+}
+
+int openat64(int dirfd, const char* name, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = CreationMode(flags, args);
+  va_end(args);
+  return NEXT(openat64)(dirfd, name, flags, mode);
+}
+
+__attribute__((destructor)) static void LogExit(void) { LogEvent("exit"); }

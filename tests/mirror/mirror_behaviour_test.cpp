@@ -256,7 +256,7 @@ TEST(MirrorBehaviour, SourceEntriesThatCannotBeExaminedKeepTheirCopies) {
     if (c.kept) {
       EXPECT_EQ(ReadFile(t.destination / clip), "backup");
       // One line names it.
-      EXPECT_NE(o.err.find("ERROR : Accessing Source File " + (t.destination / "clip.mov").string()), std::string::npos)
+      EXPECT_NE(o.err.find("ERROR : Accessing Source File " + (t.source / "clip.mov").string()), std::string::npos)
           << o.err;
     }
   }

@@ -1,6 +1,14 @@
 // The mirror against rsync on generated trees: after our tool and after
 // `rsync -r -L --times --delete` with the same exclusions, the destination
 // trees must be identical. MIRROR_SEED=n runs the one case that failed.
+// The trees hold links to files and folders outside the source, which both
+// follow, and, where the destination tells letter case apart, names that
+// differ only in case. Left out, since there the mirror deliberately differs
+// from rsync: names differing only in case on a destination that ignores
+// case (one is kept and the others reported), links into the destination or
+// onto /proc and the like (refused), links back to a folder being walked
+// (rsync walks on until paths grow too long) and links that lead nowhere
+// (rsync then deletes nothing at all).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -87,14 +95,26 @@ std::string ToggledCase(std::string name, bool lower = false) {
   return name;
 }
 
+// Files and folders outside every source, which the sources link to.
+fs::path MakeOutside(const fs::path& root) {
+  const fs::path outside = root / "outside";
+  for (const char* file : {"shared.mov", "still.jpg", "library/a.wav", "library/sub/b.wav", "library/.hidden"}) {
+    fs::create_directories((outside / file).parent_path());
+    std::ofstream(outside / file, std::ios::binary) << "outside " << file;
+    mirrortest::SetTime(outside / file, 1'550'000'000);
+  }
+  return outside;
+}
+
 // One generated case: a source tree, and a destination made twice alike.
 // caseInsensitive: no two names in a folder differ only in letter case, and
-// extras are purged, as a destination that ignores case needs.
+// extras are purged, as a destination that ignores case needs. outside: what
+// the source's links lead to.
 class Generator {
  public:
-  Generator(std::uint64_t seed, const fs::path& src, const std::vector<fs::path>& destinations,
+  Generator(std::uint64_t seed, const fs::path& src, const std::vector<fs::path>& destinations, const fs::path& outside,
             bool caseInsensitive = false)
-      : random_(seed), destinations_(destinations), caseInsensitive_(caseInsensitive) {
+      : random_(seed), destinations_(destinations), outside_(outside), caseInsensitive_(caseInsensitive) {
     options_ = {Chance(30), Chance(70), Chance(70)};
     if (caseInsensitive_) options_.preserve = false;
     Folder(src, "", 0, true);
@@ -165,6 +185,9 @@ class Generator {
       const std::string content = Content(Chance(15) ? 0 : Between(1, 64));
       const std::int64_t time = 1'500'000'000 + Between(0, 100'000'000);
       Write(src / join(name), content, time);
+      const std::string twin = ToggledCase(name);
+      if (Chance(15) && Unused(used, twin))
+        Write(src / join(twin), Content(Between(0, 9)), time);  // the same name in other letters
       if (!mirrored) continue;
       switch (Between(0, 7)) {
         case 0:
@@ -203,6 +226,14 @@ class Generator {
       }
       Folder(src, join(name), depth + 1, below);
     }
+    if (Chance(25)) {  // a link to a file or a folder outside the source
+      const bool folder = Chance(40);
+      const std::string name = Name(folder);
+      static const char* const targets[] = {"shared.mov", "still.jpg"};
+      if (Unused(used, name)) {
+        fs::create_symlink(outside_ / (folder ? "library" : targets[Between(0, 1)]), src / join(name));
+      }
+    }
     if (!mirrored) return;
     for (int i = Between(0, 2); i > 0; --i) {  // extras
       const std::string name = Name(Chance(50));
@@ -222,6 +253,7 @@ class Generator {
 
   std::mt19937_64 random_;
   std::vector<fs::path> destinations_;
+  fs::path outside_;
   bool caseInsensitive_;
   Options options_{};
 };
@@ -244,6 +276,7 @@ TEST(MirrorDifferential, SameTreesAsRsync) {
   // The cases are laid out side by side, grouped by their options, so that one
   // run of each tool serves a whole group.
   TempDir dir;
+  const fs::path outside = MakeOutside(dir.path());
   struct Case {
     std::uint64_t seed;
     Options options;
@@ -256,7 +289,7 @@ TEST(MirrorDifferential, SameTreesAsRsync) {
   };
   for (std::uint64_t seed : seeds) {
     const fs::path scratch = dir / "generating";
-    const Generator generated(seed, scratch / "src", {scratch / "ours", scratch / "rsync"});
+    const Generator generated(seed, scratch / "src", {scratch / "ours", scratch / "rsync"}, outside);
     const Case c{seed, generated.options(), "case" + std::to_string(seed)};
     const fs::path group = groupOf(c.options);
     groups[{c.options.preserve, c.options.fatTimes, c.options.skipHidden}] = group;
@@ -330,10 +363,11 @@ TEST(MirrorDifferential, ChangesBetweenRunsAsRsync) {
   if (!onExfat) std::cout << "destination on the native file system: " << exfat.Reason() << "\n";
   const std::vector<std::uint64_t> seeds = Seeds(kChangedCases);
   TempDir dir;
+  const fs::path outside = MakeOutside(dir.path());
   for (std::uint64_t seed : seeds) {
     const fs::path src = dir / "src", theirs = dir / "rsync", ours = onExfat ? exfat.path() / "ours" : dir / "ours";
     for (const fs::path& p : {src, theirs, ours}) fs::remove_all(p);
-    const Generator generated(seed, src, {ours, theirs}, onExfat);
+    const Generator generated(seed, src, {ours, theirs}, outside, onExfat);
     const Options& o = generated.options();
     for (int run = 0; run < 2; ++run) {
       if (run == 1) ChangeBetweenRuns(seed, src);

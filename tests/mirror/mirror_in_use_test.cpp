@@ -100,7 +100,7 @@ TEST(MirrorInUse, AFileOpenForWritingIsLeftForALaterRun) {
       after.erase("done.xml");
       EXPECT_EQ(after, before) << mirrortest::Describe(before, after);
       // One line that names the file and why.
-      EXPECT_EQ(o.err, "ERROR : File In Use " + (destination / "clip.mxf").string() + " : open for writing\n");
+      EXPECT_EQ(o.err, "ERROR : File In Use " + (source / "clip.mxf").string() + " : open for writing\n");
       // Once the writer has closed it, the next run copies it.
       const mirrortest::Outcome next =
           mirrortest::RunMirror(mirrortest::ProgramArgs(source, destination, false), dir / "next");

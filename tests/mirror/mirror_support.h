@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -70,6 +71,21 @@ inline Outcome Finish(pid_t pid, const fs::path& scratch) {
   o.out = Slurp(scratch.string() + ".out");
   o.err = Slurp(scratch.string() + ".err");
   return o;
+}
+
+// As Finish, but a child still running after `seconds` is killed (a run
+// that would never end); its exit code is then 128 + SIGKILL.
+inline Outcome FinishWithin(pid_t pid, const fs::path& scratch, int seconds) {
+  for (int waited = 0; pid > 0; ++waited) {
+    siginfo_t info{};
+    if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) break;
+    if (waited == seconds * 100) {
+      kill(pid, SIGKILL);
+      break;
+    }
+    usleep(10'000);
+  }
+  return Finish(pid, scratch);
 }
 
 inline Outcome Run(const std::string& program, const std::vector<std::string>& args, const fs::path& scratch,

@@ -1,7 +1,9 @@
-// A real exFAT file system for a test: an image file formatted with
-// mkfs.exfat, attached to a loop device and mounted with mount.exfat-fuse
-// (Debian exfatprogs, exfat-fuse). Needs root; where the system cannot mount
-// it, Reason() says why and the test skips. Unmounted and detached at the end.
+// Real file systems for a test: an image file formatted by the system's mkfs,
+// attached to a loop device and mounted, unmounted and detached at the end.
+// ExfatMount: mkfs.exfat and mount.exfat-fuse (Debian exfatprogs,
+// exfat-fuse), a destination that ignores letter case. Ext4Mount: mkfs.ext4,
+// whose root holds lost+found. Needs root; where the system cannot mount it,
+// Reason() says why and the test skips.
 #pragma once
 
 #include <unistd.h>
@@ -16,18 +18,20 @@
 
 namespace testsupport {
 
-class ExfatMount {
+class ImageMount {
  public:
-  explicit ExfatMount(int megabytes = 64) {
+  // mkfs and mount: the commands that format the image and mount the loop
+  // device (each followed by its arguments); package: where they come from.
+  ImageMount(int megabytes, const std::string& mkfs, const std::string& mount, const std::string& package) {
     if (::geteuid() != 0) {
-      reason_ = "mounting an exFAT image needs root";
+      reason_ = "mounting a file system image needs root";
       return;
     }
-    const fs::path image = dir_ / "exfat.img";
+    const fs::path image = dir_ / "volume.img";
     fs::create_directories(path());
     if (!Shell("truncate -s " + std::to_string(megabytes) + "M '" + image.string() + "'") ||
-        !Shell("mkfs.exfat '" + image.string() + "'")) {
-      reason_ = "mkfs.exfat failed (package exfatprogs)";
+        !Shell(mkfs + " '" + image.string() + "'")) {
+      reason_ = mkfs + " failed (package " + package + ")";
       return;
     }
     std::array<char, 128> line{};
@@ -40,18 +44,18 @@ class ExfatMount {
       reason_ = "no loop device could be attached (losetup)";
       return;
     }
-    if (!Shell("mount.exfat-fuse '" + loop_ + "' '" + path().string() + "'")) {
-      reason_ = "mount.exfat-fuse failed (package exfat-fuse, /dev/fuse)";
+    if (!Shell(mount + " '" + loop_ + "' '" + path().string() + "'")) {
+      reason_ = mount + " failed (package " + package + ")";
       return;
     }
     mounted_ = true;
   }
-  ~ExfatMount() {
+  ~ImageMount() {
     if (mounted_) Shell("umount '" + path().string() + "'");
     if (!loop_.empty()) Shell("losetup -d '" + loop_ + "'");
   }
-  ExfatMount(const ExfatMount&) = delete;
-  ExfatMount& operator=(const ExfatMount&) = delete;
+  ImageMount(const ImageMount&) = delete;
+  ImageMount& operator=(const ImageMount&) = delete;
 
   // Empty when mounted; otherwise why not.
   const std::string& Reason() const { return reason_; }
@@ -63,6 +67,17 @@ class ExfatMount {
   TempDir dir_;
   std::string loop_, reason_;
   bool mounted_ = false;
+};
+
+class ExfatMount : public ImageMount {
+ public:
+  explicit ExfatMount(int megabytes = 64)
+      : ImageMount(megabytes, "mkfs.exfat", "mount.exfat-fuse", "exfatprogs, exfat-fuse, /dev/fuse") {}
+};
+
+class Ext4Mount : public ImageMount {
+ public:
+  explicit Ext4Mount(int megabytes = 16) : ImageMount(megabytes, "mkfs.ext4 -q -F", "mount -t ext4", "e2fsprogs") {}
 };
 
 }  // namespace testsupport
