@@ -5,14 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <map>
 
 #include "funcoes/mirrorfailures.h"
 #include "tempdir.h"
 #ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "ext4_volume.h"
 #include "unprivileged.h"
 #endif
