@@ -5,11 +5,16 @@
 //          the mirror tool wrote over the clip's size, and the time from the
 //          writer's close to the clip complete in the destination;
 //   burst: 2,000 small files written at once: the mirror runs they started
-//          and the time until all are in the destination.
+//          and the time until all are in the destination;
+//   arrivals: the mirror runs started by one file arriving through cp (50 MB),
+//          rsync (50 MB), a move from another file system (500 MB, from
+//          /dev/shm) and a 10 s recording, and the time from the end of each
+//          to the file complete in the destination.
 //
 //   hotfolder_bench [FILES] [WORK_FOLDER]     (defaults: 100 files, a temporary folder)
 #include <QCoreApplication>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -104,6 +109,52 @@ void Clip(const fs::path& source, const fs::path& destination, const fs::path& l
               after.runs - before.runs);
 }
 
+// Runs command (a shell line) beside the event loop, so the monitor's reports
+// are handled while it works; then waits for file complete in the destination.
+void Arrival(const char* what, const std::string& command, const fs::path& destinationFile, std::uintmax_t size,
+             const fs::path& log) {
+  const ToolLog before = ReadToolLog(log);
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    if (std::system(command.c_str()) != 0) std::printf("%s: the command failed\n", what);
+    done = true;
+  });
+  Pump([&] { return done.load(); }, std::chrono::seconds(300));
+  const Clock::time_point ended = Clock::now();
+  worker.join();
+  const bool arrived = Pump([&] { return Complete(destinationFile, size); }, std::chrono::seconds(120));
+  const double afterEnd = Ms(Clock::now() - ended);
+  Pump([] { return !MirrorRunning; }, std::chrono::seconds(60));
+  // Late runs: the ones a timer or a last report still asks for.
+  const Clock::time_point settle = Clock::now() + std::chrono::seconds(3);
+  Pump([&] { return Clock::now() > settle; }, std::chrono::seconds(10));
+  Pump([] { return !MirrorRunning; }, std::chrono::seconds(60));
+  std::printf("%s: %s; %d runs; end to complete %.0f ms\n", what, arrived ? "complete" : "NEVER COMPLETE",
+              ReadToolLog(log).runs - before.runs, afterEnd);
+}
+
+void Arrivals(const fs::path& work, const fs::path& source, const fs::path& destination, const fs::path& log) {
+  const fs::path outside = work / "fora";
+  fs::create_directories(outside);
+  const std::uintmax_t mb = 1u << 20;
+  const std::string make =
+      "head -c " + std::to_string(50 * mb) + " /dev/urandom > '" + (outside / "a.mxf").string() + "'";
+  if (std::system(make.c_str()) != 0) return;
+  Arrival("cp 50 MB", "cp '" + (outside / "a.mxf").string() + "' '" + (source / "cp.mxf").string() + "'",
+          destination / "cp.mxf", 50 * mb, log);
+  Arrival("rsync 50 MB",
+          "rsync --bwlimit=50000 '" + (outside / "a.mxf").string() + "' '" + (source / "rsync.mxf").string() + "'",
+          destination / "rsync.mxf", 50 * mb, log);
+  const fs::path shm = "/dev/shm/tarnvel-bench-move.mxf";
+  if (std::system(("head -c " + std::to_string(500 * mb) + " /dev/zero > '" + shm.string() + "'").c_str()) == 0)
+    Arrival("move of 500 MB from another file system",
+            "mv '" + shm.string() + "' '" + (source / "mv.mxf").string() + "'", destination / "mv.mxf", 500 * mb, log);
+  // 100 pieces of 512 KB, one every 100 ms.
+  Arrival("10 s recording",
+          "for i in $(seq 100); do head -c 524288 /dev/zero; sleep 0.1; done > '" + (source / "rec.mxf").string() + "'",
+          destination / "rec.mxf", 100 * 524288, log);
+}
+
 void Burst(const fs::path& source, const fs::path& destination, const fs::path& log) {
   const int files = 2000;
   const ToolLog before = ReadToolLog(log);
@@ -174,6 +225,7 @@ int main(int argc, char** argv) {
               files, Percentile(delays, 50), Percentile(delays, 99), Percentile(delays, 100));
   Clip(source, destination, log);
   Burst(source, destination, log);
+  Arrivals(work, source, destination, log);
   delete FrmTarnvel;
   fs::remove(tool);
   if (!std::getenv("HOTFOLDER_BENCH_KEEP")) fs::remove_all(work);

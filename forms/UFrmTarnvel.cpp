@@ -9,6 +9,7 @@
 #include "forms/folderpicker.h"
 #include "forms/UFrmRoboCopy.h"
 #include "funcoes/cmdline.h"
+#include "funcoes/hotfolder.h"
 #include "funcoes/mirrorfailures.h"
 #include "funcoes/mirrormeter.h"
 #include "funcoes/paths.h"
@@ -124,6 +125,10 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
 
   CreateControls();
   ConnectHandlers();
+  FQuietTimer.setSingleShot(true);
+  // A file that was in use has been quiet long enough to be looked at again.
+  connect(&FQuietTimer, &QTimer::timeout, this,
+          [this] { HotFolderBoundary([this] { HotFolderAsk(FSchedule.Look(THotFolderSchedule::Clock::now())); }); });
 
   // Centred on the primary screen.
   if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -193,7 +198,10 @@ void TFrmTarnvel::FormShow(QObject*) {
   // to mirror; the tree shows the drive root meanwhile.
   FSourceIsFallback = !DirectoryExists(SourceRoot);
   DirectoryListOrigem->SetDirectory(Q(FSourceIsFallback ? FallbackFolder() : SourceRoot));
-  if (FSourceIsFallback) ShowMissing(LBLOrigem, QStringLiteral("Origem: "), SourceRoot);
+  if (FSourceIsFallback)
+    ShowMissing(LBLOrigem, QStringLiteral("Origem: "), SourceRoot);
+  else
+    RememberDisk(SourceDiskValueName, SourceRoot);
 
   DestinationRoot = SettingValue(u"ler", DestinationValueName, FirstDestination());
   if (DestinationRoot.empty() || !AdoptableDestination(DestinationRoot)) DestinationRoot = FirstDestination();
@@ -202,9 +210,18 @@ void TFrmTarnvel::FormShow(QObject*) {
   if (DestinationRoot == FirstDestination()) CreateIfMissing(DestinationRoot);
   FDestinationIsFallback = !DirectoryExists(DestinationRoot);
   DirectoryListBoxdestino->SetDirectory(Q(FDestinationIsFallback ? FallbackFolder() : DestinationRoot));
-  if (FDestinationIsFallback) ShowMissing(LblDestino, QStringLiteral("Destino: "), DestinationRoot);
+  if (FDestinationIsFallback)
+    ShowMissing(LblDestino, QStringLiteral("Destino: "), DestinationRoot);
+  else
+    RememberDisk(DestinationDiskValueName, DestinationRoot);
   // A first start, with nothing stored, watches the source.
   CHKHotFolderOrigem->setChecked(SettingAsBoolean(SettingValue(u"ler", HotFolderValueName, u""), true));
+}
+
+void TFrmTarnvel::RememberDisk(const WideString& valueName, const WideString& root) {
+  const WideString remembered = SettingValue(u"ler", valueName, u"");
+  const WideString disk = DiskToRemember(remembered, root);
+  if (disk != remembered) SettingValue(u"escrever", valueName, disk);
 }
 
 void TFrmTarnvel::ShowMissing(QLabel* label, const QString& caption, const WideString& root) {
@@ -221,6 +238,7 @@ void TFrmTarnvel::DirectoryListOrigemChange(QObject*) {
   SourceRoot = SettingValue(u"ler", SourceValueName, MissingFolder);
   LBLOrigem->setText(QStringLiteral("Origem: ") + Q(SourceRoot));
   FitLabel(LBLOrigem);
+  RememberDisk(SourceDiskValueName, SourceRoot);
   WatchChosenSource(wasFallback);
 }
 
@@ -232,6 +250,7 @@ void TFrmTarnvel::DirectoryListBoxdestinoChange(QObject*) {
   SourceRoot = SettingValue(u"ler", SourceValueName, MissingFolder);
   LblDestino->setText(QStringLiteral("Destino: ") + Q(DestinationRoot));
   FitLabel(LblDestino);
+  RememberDisk(DestinationDiskValueName, DestinationRoot);
 }
 
 void TFrmTarnvel::BtRaizOrigemClick(QObject*) {
@@ -283,12 +302,16 @@ void TFrmTarnvel::PickRoot(WideString& root, const WideString& pickedName, const
   if (failure) std::rethrow_exception(failure);
   if (name.isEmpty()) return;
   root = SettingValue(u"ler", rootName, MissingFolder);
+  if (tree != DirectoryListOrigem) return;
+  RememberDisk(SourceDiskValueName, SourceRoot);
   WatchChosenSource(sourceFallback);
 }
 
 void TFrmTarnvel::WatchChosenSource(bool wasFallback) {
-  // The user's first pick after a start-up stand-in: the hot folder may watch now.
-  if (wasFallback && CHKHotFolderOrigem->isChecked()) CHKHotFolderOrigemClick(nullptr);
+  if (!CHKHotFolderOrigem->isChecked()) return;
+  // The user's first pick after a start-up stand-in may be watched now; a
+  // watch on the folder the user left would report against the new one.
+  if (wasFallback || !FFolderMon || FFolderMon->Folder() != SourceRoot) WatchSource();
 }
 
 void TFrmTarnvel::BtRefreshClick(QObject*) {
@@ -306,31 +329,84 @@ void TFrmTarnvel::CHKHotFolderOrigemClick(QObject*) {
   }
   // Never a folder the user did not choose: the box keeps its state meanwhile.
   if (FSourceIsFallback) return;
+  WatchSource();
+}
+
+void TFrmTarnvel::WatchSource() {
   if (!FFolderMon) {
     FFolderMon = std::make_unique<TFolderMon>();
     FFolderMon->SetOnActivated([](TFolderMon*) {});
     FFolderMon->SetOnDeactivated([](TFolderMon*) {});
-    FFolderMon->SetOnFolderChange(
-        [this](TFolderMon* Sender, TFolderItemInfo AFolderItem) { FolderChanged(Sender, AFolderItem); });
-    FFolderMon->SetOnChangesLost([this](TFolderMon* Sender) { FolderChangesLost(Sender); });
+    FFolderMon->SetOnFolderChange([this](TFolderMon* Sender, TFolderItemInfo AFolderItem) {
+      HotFolderBoundary([&] { FolderChanged(Sender, AFolderItem); });
+    });
+    FFolderMon->SetOnChangesLost([this](TFolderMon* Sender) { HotFolderBoundary([&] { FolderChangesLost(Sender); }); });
+    FFolderMon->SetOnFolderGone([this](TFolderMon* Sender) { HotFolderBoundary([&] { SourceGone(Sender); }); });
+    FFolderMon->SetOnFolderBack([this](TFolderMon* Sender) { HotFolderBoundary([&] { SourceBack(Sender); }); });
   }
   if (FFolderMon->IsActive()) FFolderMon->Deactivate();
   FFolderMon->SetFolder(SourceRoot);
   FFolderMon->SetMonitoredChanges({ctFileName, ctDirName, ctSize, ctLastWriteTime, ctLastAccessTime});
   FFolderMon->SetMonitorSubFolders(true);
   FFolderMon->Activate();
+  CatchUp();
 }
 
-// Runs on the main thread while the monitor's worker waits for it. What it
-// raises ends that worker and is shown to nobody.
+void TFrmTarnvel::CatchUp() {
+  // What landed while nothing watched this folder: one run brings it, once
+  // the event loop comes round (never nested in the show or a click).
+  FSchedule.Armed();
+  MirrorPending = true;
+  if (!MirrorRunning) QueuePendingMirror();
+}
+
+void TFrmTarnvel::SourceGone(TFolderMon*) { ShowMissing(LBLOrigem, QStringLiteral("Origem: "), SourceRoot); }
+
+void TFrmTarnvel::SourceBack(TFolderMon*) {
+  LBLOrigem->setText(QStringLiteral("Origem: ") + Q(SourceRoot));
+  FitLabel(LBLOrigem);
+  CatchUp();
+}
+
+void TFrmTarnvel::HotFolderBoundary(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (...) {
+    ShowErrorLater(std::current_exception());
+  }
+}
+
+void TFrmTarnvel::ShowErrorLater(std::exception_ptr error) {
+  // Shown once the report has returned: the worker goes on meanwhile.
+  QMetaObject::invokeMethod(
+      this, [error] { Application->HandleException(error); }, Qt::QueuedConnection);
+}
+
+void TFrmTarnvel::Notify(const QString& text, bool hotFolder) {
+  if (!hotFolder) {
+    ShowMessage(text);
+    return;
+  }
+  // A notice of the hot folder waits for the report to return and holds up
+  // nothing while it is open: reports keep arriving in its event loop.
+  QMetaObject::invokeMethod(
+      this, [text] { ShowMessage(text); }, Qt::QueuedConnection);
+}
+
 void TFrmTarnvel::FolderChanged(TFolderMon* Sender, TFolderItemInfo AFolderItem) {
   const WideString path = IncludeTrailingPathDelimiter(W(FileListBoxOrigem->Directory())) + AFolderItem.Name;
-  if (FileExists(path)) HotFolderMirror(Sender->ChangeReadAt());
+  // A folder that appears under a name (made, moved in, renamed) brings what
+  // it holds; other reports of a folder are its own entries changing, which
+  // are reported by their own names.
+  const bool folderAppeared =
+      (AFolderItem.Action == faNew || AFolderItem.Action == faRenamedNew) && DirectoryExists(path);
+  if (FileExists(path) || folderAppeared)
+    HotFolderAsk(FSchedule.Reported(path, Sender->ChangeReadAt(), THotFolderSchedule::Clock::now()));
   ShowReportedChange();
 }
 
 void TFrmTarnvel::FolderChangesLost(TFolderMon* Sender) {
-  HotFolderMirror(Sender->ChangeReadAt());
+  HotFolderAsk(FSchedule.Lost(Sender->ChangeReadAt()));
   ShowReportedChange();
 }
 
@@ -340,23 +416,37 @@ void TFrmTarnvel::ShowReportedChange() {
   FileListBoxDestino->Update();
 }
 
-void TFrmTarnvel::HotFolderMirror(TChangeClock::time_point readAt) {
-  if (readAt < MirrorStarted) return;
-  if (MirrorRunning) {
-    MirrorPending = true;
+void TFrmTarnvel::HotFolderAsk(THotFolderSchedule::TAsk ask) {
+  LookAgainWhenQuiet();
+  if (ask == THotFolderSchedule::TAsk::AfterRun) MirrorPending = true;
+  if (ask == THotFolderSchedule::TAsk::Run) StartHotFolderMirror();
+}
+
+void TFrmTarnvel::LookAgainWhenQuiet() {
+  const std::optional<THotFolderSchedule::Clock::time_point> at = FSchedule.NextLook();
+  if (!at) {
+    FQuietTimer.stop();
     return;
   }
-  StartHotFolderMirror();
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*at - THotFolderSchedule::Clock::now());
+  FQuietTimer.start(std::max<int>(0, static_cast<int>(wait.count())));
 }
 
 void TFrmTarnvel::StartHotFolderMirror() {
   // Refused runs of the hot folder come with every report: the user hears of
   // a pair of overlapping folders once.
   if (FoldersOverlap(SourceRoot, DestinationRoot)) {
-    if (FOverlapNotices.Due({SourceRoot, DestinationRoot})) ShowOverlapNotice();
+    if (FOverlapNotices.Due({SourceRoot, DestinationRoot})) ShowOverlapNotice(true);
     return;
   }
-  BtCopiarClick(nullptr);
+  try {
+    BtCopiarClick(nullptr);
+  } catch (const std::exception& e) {
+    // The copy program could not start (missing, being replaced): the watch
+    // goes on and the next report tries again. Told once per streak.
+    if (FrmRoboCopy) FrmRoboCopy->close();
+    if (FFailureNotices.Due({QString::fromUtf8(e.what()).toStdU16String()})) ShowErrorLater(std::current_exception());
+  }
 }
 
 void TFrmTarnvel::QueuePendingMirror() {
@@ -385,7 +475,7 @@ void TFrmTarnvel::MirrorEnded(const WideString& notice, bool hotFolder) {
   // a run that succeeded, or when other lines fail.
   if (notice.empty() && !MirrorStopRequested) FFailureNotices.Forget();
   if (notice.empty() || (hotFolder && !FFailureNotices.Due({notice}))) return;
-  ShowMessage(Q(notice));
+  Notify(Q(notice), hotFolder);
 }
 
 void TFrmTarnvel::FormClose(QObject*) {
@@ -401,6 +491,15 @@ bool EmptySourceWouldWipe(const WideString& commandLine) {
   return PurgesExtras(commandLine) && !FolderHoldsFiles(SourceRoot) && FolderHoldsFiles(DestinationRoot);
 }
 
+// Why a run may not start because a remembered disk is not there; empty when it may.
+QString DiskRefusal() {
+  if (!DiskConnected(SettingValue(u"ler", SourceDiskValueName, u""), SourceRoot))
+    return QStringLiteral("Sincronismo não iniciado: o disco de origem não está conectado.");
+  if (!DiskConnected(SettingValue(u"ler", DestinationDiskValueName, u""), DestinationRoot))
+    return QStringLiteral("Sincronismo não iniciado: o disco de destino não está conectado.");
+  return {};
+}
+
 }  // namespace
 
 void RunMirror(const WideString& commandLine, bool hotFolder) {
@@ -409,29 +508,39 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   // A mirror between overlapping folders would copy the destination into
   // itself, or purge the source.
   if (FoldersOverlap(SourceRoot, DestinationRoot)) {
-    ShowOverlapNotice();
+    ShowOverlapNotice(hotFolder);
+    return;
+  }
+  // An unplugged disk leaves its bare mount-point folder: a mirror there
+  // would fill the system's disk, hidden under the disk once it is back, or
+  // take the empty folder for an emptied source.
+  if (const QString refusal = DiskRefusal(); !refusal.isEmpty()) {
+    if (!hotFolder || FrmTarnvel->FFailureNotices.Due({W(refusal), SourceRoot, DestinationRoot}))
+      FrmTarnvel->Notify(refusal, hotFolder);
     return;
   }
   if (EmptySourceWouldWipe(commandLine)) {
     if (!hotFolder || FrmTarnvel->FEmptySourceNotices.Due({SourceRoot, DestinationRoot}))
-      ShowMessage(
+      FrmTarnvel->Notify(
           QStringLiteral("Sincronismo não iniciado: a pasta de origem está vazia e a pasta de destino não. "
-                         "Nada foi apagado."));
+                         "Nada foi apagado."),
+          hotFolder);
     return;
   }
 
   const auto started = std::chrono::steady_clock::now();
   TMirrorFailures failures;
+  // The trees are walked on the meter's thread: walking them here would leave
+  // the windows unanswered for two walks at a time. Started first: should its
+  // thread fail, no copy runs and no run is marked as under way.
+  MirrorMeter meter(SourceRoot, DestinationRoot);
   platform::ChildProcess child =
       StartMirror(commandLine, [&failures](std::string_view bytes) { failures.Feed(bytes); });
   MirrorRunning = true;
   MirrorStopRequested = false;
-  MirrorStarted = started;
   MirrorPending = false;  // this run sees what the pending report saw
   MirrorChild = &child;
-  // The trees are walked on the meter's thread: walking them here would leave
-  // the windows unanswered for two walks at a time.
-  MirrorMeter meter(SourceRoot, DestinationRoot);
+  FrmTarnvel->FSchedule.RunStarted(started);
   // Handlers that run nested in ProcessMessages end at their own boundary,
   // so nothing here throws and the end steps below are always reached.
   while (!child.Wait(10)) {
@@ -451,12 +560,18 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   FrmRoboCopy->close();
   FrmTarnvel->FileListBoxDestino->Update();
   failures.Finish();
+  // Files left in use wait for their writer; the run asked for meanwhile is
+  // owed unless every ask was about one of them.
+  MirrorPending = FrmTarnvel->FSchedule.RunEnded(FilesLeftInUse(failures, SourceRoot, DestinationRoot),
+                                                 std::chrono::steady_clock::now());
+  FrmTarnvel->LookAgainWhenQuiet();
   FrmTarnvel->MirrorEnded(MirrorFailureNotice(end, failures, MirrorStopRequested, hotFolder), hotFolder);
   if (MirrorPending) FrmTarnvel->QueuePendingMirror();
 }
 
-void ShowOverlapNotice() {
-  ShowMessage(QStringLiteral("Sincronismo não iniciado: a pasta de origem e a pasta de destino são a mesma pasta, "
-                             "ou uma está dentro da outra.\n\nOrigem: %1\nDestino: %2")
-                  .arg(Q(SourceRoot), Q(DestinationRoot)));
+void ShowOverlapNotice(bool hotFolder) {
+  FrmTarnvel->Notify(QStringLiteral("Sincronismo não iniciado: a pasta de origem e a pasta de destino são a mesma "
+                                    "pasta, ou uma está dentro da outra.\n\nOrigem: %1\nDestino: %2")
+                         .arg(Q(SourceRoot), Q(DestinationRoot)),
+                     hotFolder);
 }

@@ -6,12 +6,15 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "controls/directorylistbox.h"
 #include "controls/filelistbox.h"
 #include "folder_monitor/FolderMon.h"
 #include "funcoes/funcoes.h"
+#include "funcoes/hotfolder.h"
 #include "funcoes/noticeonce.h"
 #include "toolkit/form.h"
 
@@ -55,6 +58,10 @@ class TFrmTarnvel : public TForm {
   void FolderChanged(TFolderMon* Sender, TFolderItemInfo AFolderItem);
   // The monitor lost changes: one run covers whatever they were.
   void FolderChangesLost(TFolderMon* Sender);
+  // The watched source went away (its disk unplugged, the folder removed):
+  // its label says so until it is back, when one run brings what changed.
+  void SourceGone(TFolderMon* Sender);
+  void SourceBack(TFolderMon* Sender);
   // The hot folder's monitor, or none while the box is unticked.
   const TFolderMon* FolderMon() const { return FFolderMon.get(); }
   // The run that a hot-folder report refused during a mirror asks for, once
@@ -89,9 +96,13 @@ class TFrmTarnvel : public TForm {
   // The pairs of folders whose overlap the hot folder has told the user about.
   TNoticeOnce FOverlapNotices;
 
-  // A mirror for changes the monitor read at readAt, unless a run that started
-  // since has seen them; during a run, one more after it.
-  void HotFolderMirror(TChangeClock::time_point readAt);
+  // Which reports start a run, and the files left in use that wait for their
+  // writer; the timer looks again at those whose writer the system does not show.
+  THotFolderSchedule FSchedule{[](const WideString& path) { return platform::FileActivityOf(path); }};
+  QTimer FQuietTimer;
+  // Does what the schedule asks: a run now, or one after the running one.
+  void HotFolderAsk(THotFolderSchedule::TAsk ask);
+  void LookAgainWhenQuiet();
   void StartHotFolderMirror();
   // What every report ends with: the source tree and both lists shown afresh.
   void ShowReportedChange();
@@ -99,6 +110,20 @@ class TFrmTarnvel : public TForm {
   // A "Raiz" button's work for one side: root is that side's global.
   // After a pick of the source: starts the hot folder held back while the tree showed a stand-in.
   void WatchChosenSource(bool wasFallback);
+  // Points the monitor at SourceRoot (made on first use) and asks for one run
+  // for what is already there.
+  void WatchSource();
+  // One run for what landed while nothing watched the source.
+  void CatchUp();
+  // Stores where the disk holding a side's folder is mounted, under valueName.
+  static void RememberDisk(const WideString& valueName, const WideString& root);
+  // The boundary of the monitor's reports: what a report raises is shown once
+  // the report has returned, and the monitor goes on.
+  void HotFolderBoundary(const std::function<void()>& handler);
+  void ShowErrorLater(std::exception_ptr error);
+  // A notice of a run: at once for "Sincronizar", queued for the hot folder.
+  void Notify(const QString& text, bool hotFolder);
+  friend void ShowOverlapNotice(bool hotFolder);
   void PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName, TDirectoryListBox* tree,
                 TFileListBox* files);
 };
@@ -116,5 +141,5 @@ extern TFrmTarnvel* FrmTarnvel;
 // must exist.
 void RunMirror(const WideString& commandLine, bool hotFolder);
 
-// The notice of a mirror refused because its folders overlap.
-void ShowOverlapNotice();
+// The notice of a mirror refused because its folders overlap; queued for the hot folder.
+void ShowOverlapNotice(bool hotFolder);

@@ -18,9 +18,6 @@ extern bool MirrorRunning;
 // Set when the user ends the copy during a run ("Interromper Processo", or
 // closing the main window); cleared by the runner at each start. Main thread only.
 extern bool MirrorStopRequested;
-// When the last mirror started: it has seen every change read before then.
-// Main thread only.
-extern std::chrono::steady_clock::time_point MirrorStarted;
 // A hot-folder report that the running mirror may have missed asks for one
 // more run after it; the run that starts next covers it. Main thread only.
 extern bool MirrorPending;
@@ -31,6 +28,9 @@ inline const WideString SourceValueName = u"storage_Origem";
 inline const WideString DestinationValueName = u"storage_Destino";
 inline const WideString DestinationPickedValueName = u"Storage_destino";
 inline const WideString HotFolderValueName = u"AutoCheck";
+// Where the disk holding each folder is mounted; empty for the system's disk.
+inline const WideString SourceDiskValueName = u"storage_OrigemDisco";
+inline const WideString DestinationDiskValueName = u"storage_DestinoDisco";
 
 // One operation on one stored value: "ler" reads (value is the default),
 // "escrever" writes, "excluir" deletes. Any other word touches nothing.

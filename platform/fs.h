@@ -1,6 +1,7 @@
 // Folder queries, creation and listing.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -25,6 +26,28 @@ bool MakeDirectory(const std::u16string& path);
 // missing parent or malformed path, ErrorAccessDenied, ErrorDirectory a file
 // that is not a folder, others as the system reports them.
 int DirectoryEntryError(const std::u16string& path);
+
+// Whether an existing folder is where a file system is mounted: the root of a
+// mounted disk, a bind mount, or the system's root; on Windows a volume's root
+// (a drive letter's root, or a volume mounted on a folder). False for a missing
+// path, or when the system does not tell.
+bool IsMountPoint(const std::u16string& path);
+
+// Whether a file is still being written, as far as the system tells.
+enum class FileWriter : std::uint8_t { Closed, Open, Unknown };
+
+struct FileActivity {
+  // Open while some process has the file open for writing; Unknown where the
+  // system does not say (a file of another user, a network share).
+  FileWriter writer = FileWriter::Unknown;
+  // Since its contents or its entry last changed (the later of the two);
+  // empty when the file cannot be read.
+  std::optional<std::chrono::nanoseconds> sinceChange;
+};
+
+// What the system tells of a file's writer and its last change. Holds up no
+// writer: a probe that a writer's open would wait on is given up at once.
+FileActivity FileActivityOf(const std::u16string& path);
 
 // What tells two folders apart on one machine, links resolved.
 struct FolderId {

@@ -1,5 +1,8 @@
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -50,6 +53,57 @@ std::u16string ResolvedPath(const std::u16string& path) {
 }
 
 bool SamePathName(const std::u16string& a, const std::u16string& b) { return a == b; }
+
+bool IsMountPoint(const std::u16string& path) {
+  const auto native = PathToUtf8(path);
+  struct stat self {};
+  struct stat parent {};
+  if (!native || stat(native->c_str(), &self) != 0 || !S_ISDIR(self.st_mode)) return false;
+#ifdef STATX_ATTR_MOUNT_ROOT
+  // The kernel's own word also covers a bind mount of a folder of the same disk.
+  struct statx sx {};
+  if (statx(AT_FDCWD, native->c_str(), 0, 0, &sx) == 0 && (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
+    return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+#endif
+  if (stat((*native + "/..").c_str(), &parent) != 0) return false;
+  // Another device above it, or the root, whose parent is itself.
+  return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
+}
+
+FileActivity FileActivityOf(const std::u16string& path) {
+  FileActivity activity;
+  const auto native = PathToUtf8(path);
+  struct stat st {};
+  if (!native || stat(native->c_str(), &st) != 0) return activity;
+  const auto ns = [](const timespec& t) {
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+  };
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  activity.sinceChange = ns(now) - std::max(ns(st.st_mtim), ns(st.st_ctim));
+#ifdef __linux__
+  // A writer that opens the file while the lease is held has the kernel
+  // signal the holder, which would end the program.
+  static const bool sigioIgnored = [] {
+    std::signal(SIGIO, SIG_IGN);
+    return true;
+  }();
+  (void)sigioIgnored;
+  const int fd = open(native->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return activity;
+  // A read lease is refused (EAGAIN) while anyone has the file open for
+  // writing; given back at once. Another user's file, or a file system
+  // without leases, refuses it for other reasons: that tells nothing.
+  if (fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    activity.writer = FileWriter::Closed;
+  } else if (errno == EAGAIN) {
+    activity.writer = FileWriter::Open;
+  }
+  close(fd);
+#endif
+  return activity;
+}
 
 int DirectoryEntryError(const std::u16string& path) {
   const auto checked = PathToUtf8(path);

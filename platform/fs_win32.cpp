@@ -68,6 +68,38 @@ std::u16string ResolvedPath(const std::u16string& path) {
   return result;
 }
 
+FileActivity FileActivityOf(const std::u16string& name) {
+  FileActivity activity;
+  const std::u16string path = ApiPath(name);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(W(path), GetFileExInfoStandard, &data)) return activity;
+  const auto ticks = [](const FILETIME& t) { return (int64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  activity.sinceChange = std::chrono::nanoseconds((ticks(now) - ticks(data.ftLastWriteTime)) * 100);
+  // Opened without sharing writes: refused while a writer has it open.
+  const HANDLE h = CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    activity.writer = FileWriter::Closed;
+  } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+    activity.writer = FileWriter::Open;
+  }
+  return activity;
+}
+
+bool IsMountPoint(const std::u16string& path) {
+  if (!PathIsDirectory(path)) return false;
+  std::u16string volume(MAX_PATH + 1, u'\0');
+  if (!GetVolumePathNameW(W(path), W(volume), static_cast<DWORD>(volume.size()))) return false;
+  volume.resize(volume.find(u'\0'));
+  // The volume's root, as the system names it, is the folder itself.
+  std::u16string folder = path;
+  if (folder.empty() || (folder.back() != u'\\' && folder.back() != u'/')) folder += u'\\';
+  return SamePathName(volume, folder);
+}
+
 bool SamePathName(const std::u16string& a, const std::u16string& b) {
   return CompareStringOrdinal(W(a), static_cast<int>(a.size()), W(b), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }

@@ -694,15 +694,15 @@ TEST_F(FolderMonTest, FolderOnAnUnmountedDiskIsWatchedAgainOnceMountedBack) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Ext4Volume disk;
-    if (!disk.Reason().empty()) GTEST_SKIP() << disk.Reason();
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Refusal();
     Prepare(disk.path() / c.below);
     std::filesystem::create_directories(watched / "clips");
     Start(TChangeTypes(59), true);
-    ASSERT_TRUE(disk.Unmount());
+    ASSERT_TRUE(disk.Unplug());
     EXPECT_TRUE(DrainUntil([&] { return gone == 1; }));
     DrainFor(std::chrono::milliseconds(1500));  // more than one look for it
     EXPECT_EQ(back, 0) << "the bare mount point was taken for the folder";
-    ASSERT_TRUE(disk.Mount());
+    ASSERT_TRUE(disk.Plug());
     EXPECT_TRUE(DrainUntil([&] { return back == 1; }));
     EXPECT_EQ(gone, 1);
     got.clear();

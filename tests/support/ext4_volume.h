@@ -1,7 +1,7 @@
-// A disk that a test can unplug and plug back: an ext4 file system in an image
-// file, mounted on a folder through a loop device, unmounted and mounted again
-// on request. Needs root; where the system cannot mount it, Reason() says why
-// and the test skips. Unmounted at the end (the loop device goes with it).
+// A disk that can be unplugged and plugged in again: an ext4 image of its own,
+// loop-mounted on a folder (one of its own unless one is given). Mounting needs
+// root (as in CI); where the system refuses, Mounted() is false and Refusal()
+// says why. Unmounted at the end.
 #pragma once
 
 #include <unistd.h>
@@ -16,43 +16,49 @@ namespace testsupport {
 
 class Ext4Volume {
  public:
-  explicit Ext4Volume(int megabytes = 16) {
+  explicit Ext4Volume(const fs::path& mountPoint = {}, int megabytes = 16)
+      : mountPoint_(mountPoint.empty() ? dir_ / "mnt" : mountPoint) {
     if (::geteuid() != 0) {
-      reason_ = "mounting an ext4 image needs root";
+      refusal_ = "mounting an ext4 image needs root";
       return;
     }
-    fs::create_directories(path());
-    if (!Shell("truncate -s " + std::to_string(megabytes) + "M '" + image().string() + "'") ||
-        !Shell("mkfs.ext4 -q -F '" + image().string() + "'")) {
-      reason_ = "mkfs.ext4 failed (package e2fsprogs)";
+    const std::string image = (dir_ / "ext4.img").string();
+    fs::create_directories(mountPoint_);
+    if (!Shell("truncate -s " + std::to_string(megabytes) + "M '" + image + "'") ||
+        !Shell("mkfs.ext4 -q -F '" + image + "'")) {
+      refusal_ = "mkfs.ext4 failed (package e2fsprogs)";
       return;
     }
-    if (!Mount()) reason_ = "mounting the image through a loop device was refused (mount -o loop)";
+    if (!Plug()) refusal_ = "mounting a loop device was refused (mount -o loop)";
   }
-  ~Ext4Volume() { Unmount(); }
+  ~Ext4Volume() { Unplug(); }
   Ext4Volume(const Ext4Volume&) = delete;
   Ext4Volume& operator=(const Ext4Volume&) = delete;
 
-  // Empty when the volume could be mounted; otherwise why not.
-  const std::string& Reason() const { return reason_; }
+  bool Mounted() const { return mounted_; }
   // The mount point: the volume's root while mounted, a bare folder otherwise.
-  fs::path path() const { return dir_ / "mnt"; }
+  const fs::path& path() const { return mountPoint_; }
+  const std::string& Refusal() const { return refusal_; }
 
-  bool Mount() {
-    if (!mounted_) mounted_ = Shell("mount -o loop '" + image().string() + "' '" + path().string() + "'");
+  // Mounts the image on the folder again; what it held is there again.
+  bool Plug() {
+    if (!mounted_)
+      mounted_ = Shell("mount -o loop '" + (dir_ / "ext4.img").string() + "' '" + mountPoint_.string() + "'");
     return mounted_;
   }
-  bool Unmount() {
-    if (mounted_ && Shell("umount '" + path().string() + "'")) mounted_ = false;
+  // Unmounts it, leaving the bare folder on the disk beneath.
+  bool Unplug() {
+    if (mounted_)
+      mounted_ = !Shell("umount '" + mountPoint_.string() + "' || umount -l '" + mountPoint_.string() + "'");
     return !mounted_;
   }
 
  private:
   static bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-  fs::path image() const { return dir_ / "ext4.img"; }
 
   TempDir dir_;
-  std::string reason_;
+  fs::path mountPoint_;
+  std::string refusal_;
   bool mounted_ = false;
 };
 

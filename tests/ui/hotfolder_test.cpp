@@ -12,12 +12,19 @@
 #include <memory>
 #include <thread>
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QEventLoop>
+#include <optional>
+
+#include "ext4_volume.h"
 #include "forms/UFrmRoboCopy.h"
 #include "forms/UFrmTarnvel.h"
+#include "forms/folderpicker.h"
 #include "funcoes/funcoes.h"
 #include "platform/process.h"
 #include "small_volume.h"
@@ -46,6 +53,42 @@ bool PumpUntil(const std::function<bool()>& done, int deadlineMs = 20000) {
   return true;
 }
 
+// Thread starts that fail, as when the system is out of threads: each start
+// fails while this is above zero, counting it down. Sanitizers start threads
+// through their own interceptor, which this would hide.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define TARNVEL_FAILING_THREADS 1
+std::atomic<int> FailingThreadStarts{0};
+#endif
+
+// The "Raiz" picker, answering with one folder.
+class AnsweringPicker : public TFolderPicker {
+ public:
+  explicit AnsweringPicker(QString folder) : FFolder(std::move(folder)) {}
+  std::optional<QString> Execute(const QString&) override { return FFolder; }
+
+ private:
+  QString FFolder;
+};
+
+// Boxes that stay open as a modal box does, running the event loop meanwhile;
+// WhileOpen runs inside the first one that opens, which then closes.
+class ModalPresenter : public TMessagePresenter {
+ public:
+  std::function<void()> WhileOpen;
+  void ShowMessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                      const QString& button) override {
+    ShownBoxes.push_back({icon, caption, text, button});
+    if (!WhileOpen) return;
+    QEventLoop modal;
+    QTimer::singleShot(0, &modal, [this, &modal] {
+      std::exchange(WhileOpen, {})();
+      modal.quit();
+    });
+    modal.exec();
+  }
+};
+
 // Writes a file beside the source and moves it in, as a finished copy lands.
 void Drop(const fs::path& folder, const std::string& name, const std::string& content) {
   const fs::path staging = folder.parent_path() / (".staging-" + name);
@@ -56,6 +99,16 @@ void Drop(const fs::path& folder, const std::string& name, const std::string& co
 
 }  // namespace
 
+#ifdef TARNVEL_FAILING_THREADS
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg) {
+  using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+  static const auto next = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+  for (int left = FailingThreadStarts; left > 0;)
+    if (FailingThreadStarts.compare_exchange_weak(left, left - 1)) return EAGAIN;
+  return next(thread, attr, start, arg);
+}
+#endif
+
 class HotFolderTest : public QObject {
   Q_OBJECT
 
@@ -63,7 +116,8 @@ class HotFolderTest : public QObject {
   std::unique_ptr<TempDir> FTemp;
   std::unique_ptr<TFrmTarnvel> FForm;
   fs::path FSource, FDestination, FRuns, FHold, FHoldAfter, FMirrored;
-  fs::path FTool;  // our robocopy in the test program's folder
+  fs::path FTool;                                           // our robocopy in the test program's folder
+  std::function<std::unique_ptr<TFolderPicker>()> FPicker;  // the one before the test
 
   // Each start of the mirror tool adds a line to the runs file; while the hold
   // file exists the tool waits before mirroring. Once it has mirrored it adds a
@@ -104,9 +158,11 @@ class HotFolderTest : public QObject {
     FForm.reset(FrmTarnvel);
     FForm->show();
   }
-  bool Mirrored(const std::string& name) {
+  bool Mirrored(const std::string& name, int deadlineMs = 20000) { return MirroredFrom(FSource, name, deadlineMs); }
+  bool MirroredFrom(const fs::path& source, const std::string& name, int deadlineMs = 20000) {
     return PumpUntil(
-        [&] { return fs::exists(FDestination / name) && ReadFile(FDestination / name) == ReadFile(FSource / name); });
+        [&] { return fs::exists(FDestination / name) && ReadFile(FDestination / name) == ReadFile(source / name); },
+        deadlineMs);
   }
   QStringList SourceItems() const {
     QStringList names;
@@ -130,8 +186,10 @@ class HotFolderTest : public QObject {
     SettingValue(u"escrever", u"storage_Destino", FDestination.u16string());
     PlaceTool();
     ShownBoxes.clear();
+    FPicker = CreateFolderPicker;
   }
   void cleanup() {
+    CreateFolderPicker = FPicker;
     fs::remove(FHold);
     fs::remove(FHoldAfter);
     PumpUntil([] { return !MirrorRunning; });
@@ -174,24 +232,85 @@ class HotFolderTest : public QObject {
     ShowWindow();
     FForm->CHKHotFolderOrigem->setChecked(true);
     QCOMPARE(QString::fromStdU16String(FForm->FolderMon()->Folder()), N(FSource));
-    // A later source does not move the running watch.
     FForm->DirectoryListOrigem->SetDirectory(N(second));
     QCOMPARE(QString::fromStdU16String(SourceRoot), N(second));
-    QCOMPARE(QString::fromStdU16String(FForm->FolderMon()->Folder()), N(FSource));
+    QCOMPARE(QString::fromStdU16String(FForm->FolderMon()->Folder()), N(second));
+    const int runs = Settled();
     FForm->CHKHotFolderOrigem->setChecked(false);
     QVERIFY(!FForm->FolderMon());
     QCOMPARE(Stored(u"AutoCheck"), QString("0"));
-    // The released monitor watched the first source: what lands there now
-    // starts nothing, even under a name that the current source also holds.
+    // Released: what lands in either folder now starts nothing.
     WriteFile(second / "early.mxf", "second");
     Drop(FSource, "early.mxf", "first");
-    QCOMPARE(Settled(), 0);
+    QCOMPARE(Settled(), runs);
     FForm->CHKHotFolderOrigem->setChecked(true);
     QCOMPARE(Stored(u"AutoCheck"), QString("-1"));
     QCOMPARE(QString::fromStdU16String(FForm->FolderMon()->Folder()), N(second));
     Drop(second, "late.mxf", "late");
     QVERIFY(PumpUntil([&] { return fs::exists(FDestination / "late.mxf"); }));
     QCOMPARE(ReadFile(FDestination / "early.mxf"), std::string("second"));  // the whole current source is mirrored
+  }
+
+  // Whenever the user chooses another source, the watch moves with it.
+  void ANewSourceIsWatched_data() {
+    QTest::addColumn<bool>("byRaiz");
+    QTest::newRow("source tree") << false;
+    QTest::newRow("Raiz") << true;
+  }
+  void ANewSourceIsWatched() {
+    QFETCH(bool, byRaiz);
+    const fs::path second = *FTemp / "segunda";
+    fs::create_directories(second);
+    ShowWindow();
+    const int runs = Settled();
+    if (byRaiz) {
+      CreateFolderPicker = [&] { return std::unique_ptr<TFolderPicker>(new AnsweringPicker(N(second))); };
+      QTest::mouseClick(FForm->BtRaizOrigem, Qt::LeftButton);
+    } else {
+      FForm->DirectoryListOrigem->SetDirectory(N(second));
+    }
+    QCOMPARE(QString::fromStdU16String(SourceRoot), N(second));
+    QVERIFY(FForm->CHKHotFolderOrigem->isChecked());
+    QVERIFY(FForm->FolderMon() && FForm->FolderMon()->IsActive());
+    QCOMPARE(QString::fromStdU16String(FForm->FolderMon()->Folder()), N(second));
+    Settled();
+    Drop(second, "nova.mxf", "nova");
+    QVERIFY(MirroredFrom(second, "nova.mxf"));
+    // The folder left behind is no longer watched.
+    const int now = Settled();
+    QVERIFY(now > runs);
+    Drop(FSource, "antiga.mxf", "antiga");
+    QCOMPARE(Settled(), now);
+    QCOMPARE(ShownBoxes.size(), size_t(0));
+  }
+
+  // What landed while nothing watched is mirrored as soon as the watch starts,
+  // with no further change in the source.
+  void WhatLandedMeanwhileArrivesWhenTheWatchStarts_data() {
+    QTest::addColumn<QString>("start");
+    QTest::newRow("program start") << "start";
+    QTest::newRow("ticking the box") << "tick";
+    QTest::newRow("a new source") << "source";
+  }
+  void WhatLandedMeanwhileArrivesWhenTheWatchStarts() {
+    QFETCH(QString, start);
+    const fs::path second = *FTemp / "segunda";
+    const fs::path source = start == "source" ? second : FSource;
+    fs::create_directories(second);
+    SettingValue(u"escrever", u"AutoCheck", start == "start" ? u"-1" : u"0");
+    if (start == "start") WriteFile(source / "antes.mxf", "antes");
+    ShowWindow();
+    if (start != "start") {
+      QCOMPARE(Settled(), 0);
+      WriteFile(source / "antes.mxf", "antes");
+    }
+    if (start == "tick") FForm->CHKHotFolderOrigem->setChecked(true);
+    if (start == "source") {
+      FForm->CHKHotFolderOrigem->setChecked(true);
+      Settled();
+      FForm->DirectoryListOrigem->SetDirectory(N(second));
+    }
+    QVERIFY(MirroredFrom(source, "antes.mxf"));
   }
 
   // What each kind of report does: only a name that leads to a file mirrors,
@@ -214,8 +333,10 @@ class HotFolderTest : public QObject {
     QCOMPARE(Settled(), runs);
     QVERIFY(fs::exists(FDestination / "b.mxf"));  // kept until the next mirror
 
+    // A folder that appears brings what it holds, an empty one included.
     fs::create_directories(FSource / "vazia");
-    QCOMPARE(Settled(), runs);
+    QVERIFY(PumpUntil([&] { return fs::is_directory(FDestination / "vazia"); }));
+    QCOMPARE(Settled(), runs + 1);
 
     fs::create_directories(FSource / "sub");
     WriteFile(FSource / "sub" / "c.mxf", "cc");
@@ -263,6 +384,7 @@ class HotFolderTest : public QObject {
   // other change, never through one run per report.
   void FilesDroppedDuringASyncArriveAfterIt() {
     ShowWindow();
+    const int before = Settled();
     WriteFile(FHoldAfter, "");
     bool checked = false;
     QTimer drop;
@@ -273,7 +395,7 @@ class HotFolderTest : public QObject {
       QVERIFY(MirrorRunning);
       for (const char* name : {"durante1.mxf", "durante2.mxf", "durante3.mxf"}) Drop(FSource, name, name);
       QVERIFY(PumpUntil([&] { return SourceItems().contains("durante3.mxf"); }));
-      QCOMPARE(Runs(), 1);
+      QCOMPARE(Runs(), before + 1);
       fs::remove(FHoldAfter);
       checked = true;
     });
@@ -281,7 +403,7 @@ class HotFolderTest : public QObject {
     QTest::mouseClick(FForm->BtCopiar, Qt::LeftButton);
     QVERIFY(checked);
     for (const char* name : {"durante1.mxf", "durante2.mxf", "durante3.mxf"}) QVERIFY(Mirrored(name));
-    QCOMPARE(Settled(), 2);
+    QCOMPARE(Settled(), before + 2);
     QCOMPARE(ShownBoxes.size(), size_t(0));
   }
 
@@ -395,6 +517,7 @@ class HotFolderTest : public QObject {
   // for a mirror) cause one run, which brings what nobody reported.
   void LostChangesCauseOneRun() {
     ShowWindow();
+    const int before = Settled();
     WriteFile(FHoldAfter, "");
     int queued = 16384;
     std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queued;
@@ -417,7 +540,7 @@ class HotFolderTest : public QObject {
     flood.start(20);
     Drop(FSource, "primeiro.mxf", "1");
     QVERIFY(Mirrored("perdido.mxf"));
-    QCOMPARE(Settled(), 2);
+    QCOMPARE(Settled(), before + 2);
   }
 
   // A remembered source that is gone: the tree shows a stand-in, which the
@@ -465,6 +588,191 @@ class HotFolderTest : public QObject {
     QVERIFY(ShownBoxes[0].Text.contains(N(inside)));
     QVERIFY(ShownBoxes[1].Text.contains(N(other)));
     QCOMPARE(Runs(), 0);
+  }
+
+  // A folder renamed inside the source arrives under its new name.
+  void ARenamedFolderArrivesUnderItsNewName() {
+    ShowWindow();
+    const fs::path day = FSource / "dia3";
+    WriteFile(*FTemp / "dia3" / "clip.mxf", "clip");
+    fs::rename(*FTemp / "dia3", day);
+    QVERIFY(Mirrored("dia3/clip.mxf"));
+    Settled();
+    fs::rename(day, FSource / "dia3-final");
+    QVERIFY(Mirrored("dia3-final/clip.mxf"));
+  }
+
+  // The destination's disk unplugged leaves its bare mount-point folder on
+  // the system's disk: nothing is written there, the user is told (the hot
+  // folder once until a run succeeds, "Sincronizar" on every click), and any
+  // disk mounted there again is mirrored to.
+  void AnUnpluggedDestinationDiskIsNeverWritten() {
+    auto disk = std::make_unique<testsupport::Ext4Volume>(FDestination);
+    if (!disk->Mounted()) QSKIP(disk->Refusal().c_str());
+    const QString refusal("Sincronismo não iniciado: o disco de destino não está conectado.");
+    ShowWindow();
+    Drop(FSource, "a.mxf", "a");
+    QVERIFY(Mirrored("a.mxf"));
+    int runs = Settled();
+    QVERIFY(disk->Unplug());
+    Drop(FSource, "b.mxf", "b");
+    Drop(FSource, "c.mxf", "c");
+    QVERIFY(PumpUntil([&] { return SourceItems().contains("c.mxf") && ShownBoxes.size() == 1; }));
+    QCOMPARE(Settled(), runs);
+    QVERIFY(fs::is_empty(FDestination));
+    QCOMPARE(ShownBoxes[0].Text, refusal);
+    for (int click = 2; click <= 3; ++click) {
+      QTest::mouseClick(FForm->BtCopiar, Qt::LeftButton);
+      QCOMPARE(ShownBoxes.size(), size_t(click));
+      QCOMPARE(ShownBoxes.back().Text, refusal);
+    }
+    QCOMPARE(Runs(), runs);
+    QVERIFY(fs::is_empty(FDestination));
+
+    // The same disk again.
+    QVERIFY(disk->Plug());
+    Drop(FSource, "d.mxf", "d");
+    for (const char* name : {"b.mxf", "c.mxf", "d.mxf"}) QVERIFY(Mirrored(name));
+    runs = Settled();
+    QCOMPARE(ShownBoxes.size(), size_t(3));
+    // After a run that succeeded, the hot folder tells of the next unplugging.
+    QVERIFY(disk->Unplug());
+    Drop(FSource, "e.mxf", "e");
+    QVERIFY(PumpUntil([&] { return ShownBoxes.size() == 4; }));
+    QCOMPARE(ShownBoxes.back().Text, refusal);
+    // Another disk on the same mount point: a studio's second backup disk.
+    disk.reset();
+    testsupport::Ext4Volume other(FDestination);
+    QVERIFY(other.Mounted());
+    Drop(FSource, "f.mxf", "f");
+    for (const char* name : {"a.mxf", "e.mxf", "f.mxf"}) QVERIFY(Mirrored(name));
+    QVERIFY(Settled() > runs);
+  }
+
+  // The source's disk unplugged shows its empty mount-point folder: no run
+  // takes that for the source, whatever the destination holds.
+  void AnUnpluggedSourceDiskStartsNothing_data() {
+    QTest::addColumn<bool>("preserve");
+    QTest::newRow("destination files kept") << true;
+    QTest::newRow("destination files purged") << false;
+  }
+  void AnUnpluggedSourceDiskStartsNothing() {
+    QFETCH(bool, preserve);
+    testsupport::Ext4Volume disk(FSource);
+    if (!disk.Mounted()) QSKIP(disk.Refusal().c_str());
+    SettingValue(u"escrever", u"AutoCheck", u"0");
+    ShowWindow();
+    FForm->ChkPreserva->setChecked(preserve);
+    WriteFile(FSource / "a.mxf", "a");
+    QTest::mouseClick(FForm->BtCopiar, Qt::LeftButton);
+    QCOMPARE(ReadFile(FDestination / "a.mxf"), std::string("a"));
+    QVERIFY(disk.Unplug());
+    QTest::mouseClick(FForm->BtCopiar, Qt::LeftButton);
+    QCOMPARE(Runs(), 1);
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    QCOMPARE(ShownBoxes[0].Text, QString("Sincronismo não iniciado: o disco de origem não está conectado."));
+    QVERIFY(fs::exists(FDestination / "a.mxf"));
+    QVERIFY(disk.Plug());
+    WriteFile(FSource / "b.mxf", "b");
+    QTest::mouseClick(FForm->BtCopiar, Qt::LeftButton);
+    QCOMPARE(ReadFile(FDestination / "b.mxf"), std::string("b"));
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+  }
+
+  // The watched source's disk unplugged: the label says so, nothing is
+  // mirrored from the bare mount point, and once the disk is back the watch
+  // is too, with one run for what landed meanwhile.
+  void AnUnpluggedSourceIsWatchedAgainWhenItIsBack() {
+    auto disk = std::make_unique<testsupport::Ext4Volume>(FSource);
+    if (!disk->Mounted()) QSKIP(disk->Refusal().c_str());
+    ShowWindow();
+    WriteFile(FSource / "a.mxf", "a");
+    QVERIFY(Mirrored("a.mxf"));
+    QVERIFY(disk->Unplug());
+    QVERIFY(PumpUntil([&] { return FForm->LBLOrigem->text().endsWith(QStringLiteral("(não encontrada)")); }));
+    QVERIFY(disk->Plug());
+    QVERIFY(PumpUntil([&] { return !FForm->LBLOrigem->text().endsWith(QStringLiteral("(não encontrada)")); }));
+    QVERIFY(disk->Unplug());
+    QVERIFY(PumpUntil([&] { return FForm->LBLOrigem->text().endsWith(QStringLiteral("(não encontrada)")); }));
+    // Another disk on the same mount point, with a clip already on it.
+    disk.reset();
+    testsupport::Ext4Volume other(FSource);
+    QVERIFY(other.Mounted());
+    WriteFile(FSource / "b.mxf", "b");
+    QVERIFY(Mirrored("b.mxf"));
+    QCOMPARE(FForm->LBLOrigem->text(), QStringLiteral("Origem: ") + QString::fromStdString(FSource.string()));
+    WriteFile(FSource / "c.mxf", "c");
+    QVERIFY(Mirrored("c.mxf"));
+  }
+
+  // A notice of the hot folder, open until the user clicks OK, holds up
+  // nothing: a file dropped meanwhile is mirrored while it is open.
+  void AnOpenNoticeHoldsUpNothing() {
+    testsupport::SmallVolume volume(FDestination);
+    if (!volume.Mounted()) QSKIP(volume.Refusal().c_str());
+    WriteFile(FDestination / "ocupado.bin", std::string(700 * 1024, 'o'));
+    ShowWindow();
+    Settled();
+    auto* modal = new ModalPresenter;
+    bool mirroredWhileOpen = false;
+    modal->WhileOpen = [&] {
+      Drop(FSource, "leve.xml", "<leve/>");
+      mirroredWhileOpen = Mirrored("leve.xml", 10000);
+    };
+    std::unique_ptr<TMessagePresenter> recording = Application->SetPresenter(std::unique_ptr<TMessagePresenter>(modal));
+    Drop(FSource, "clip.mxf", std::string(600 * 1024, 'c'));
+    // Returns once the box has closed: the box runs inside the wait.
+    const bool shown = PumpUntil([] { return !ShownBoxes.empty(); });
+    Application->SetPresenter(std::move(recording));
+    QVERIFY(shown);
+    QVERIFY2(ShownBoxes[0].Text.contains(N(FDestination / "clip.mxf")), qPrintable(ShownBoxes[0].Text));
+    QVERIFY(mirroredWhileOpen);
+    Settled();
+  }
+
+  // The copy program cannot be started (missing, being replaced): the user is
+  // told once for the streak, the progress window closes, and the watch goes
+  // on: once the program is back, the next file brings everything.
+  void AProgramThatCannotStartLeavesTheWatchOn() {
+    ShowWindow();
+    Settled();
+    const fs::path aside = *FTemp / "robocopy.aside";
+    fs::rename(FTool, aside);
+    Drop(FSource, "um.mxf", "1");
+    QVERIFY(PumpUntil([] { return ShownBoxes.size() == 1; }));
+    Drop(FSource, "dois.mxf", "2");
+    QVERIFY(PumpUntil([&] { return SourceItems().contains("dois.mxf"); }));
+    QTest::qWait(300);
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    QCOMPARE(ShownBoxes[0].Icon, QMessageBox::Critical);
+    QVERIFY2(ShownBoxes[0].Text.contains("Code: 2"), qPrintable(ShownBoxes[0].Text));
+    QVERIFY(!FrmRoboCopy || !FrmRoboCopy->isVisible());
+    QVERIFY(FForm->FolderMon() && FForm->FolderMon()->IsActive());
+    fs::rename(aside, FTool);
+    Drop(FSource, "tres.mxf", "3");
+    for (const char* name : {"um.mxf", "dois.mxf", "tres.mxf"}) QVERIFY(Mirrored(name));
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+  }
+
+  // A run whose progress measuring cannot start is no run: it is not left
+  // marked as running, so the next click mirrors.
+  void ARunThatCouldNotStartIsNotLeftRunning() {
+#ifndef TARNVEL_FAILING_THREADS
+    QSKIP("thread starts cannot be failed under a sanitizer");
+#else
+    SettingValue(u"escrever", u"AutoCheck", u"0");
+    ShowWindow();
+    WriteFile(FSource / "a.mxf", "a");
+    FailingThreadStarts = 1;
+    QTest::mouseClick(FForm->BtCopiar, Qt::LeftButton);
+    FailingThreadStarts = 0;
+    QCOMPARE(ShownBoxes.size(), size_t(1));
+    QCOMPARE(ShownBoxes[0].Icon, QMessageBox::Critical);
+    QVERIFY(!MirrorRunning);
+    QTest::mouseClick(FForm->BtCopiar, Qt::LeftButton);
+    QCOMPARE(ReadFile(FDestination / "a.mxf"), std::string("a"));
+    QVERIFY(!MirrorRunning);
+#endif
   }
 };
 
