@@ -32,7 +32,7 @@ int Summary::ExitCode() const {
   return code;
 }
 
-std::string TemporaryName(const std::string& name, std::int64_t size, std::int64_t mtimeNs) {
+std::string TemporaryName(const std::string& name, std::int64_t size, FileTime mtime) {
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
   auto mix = [&hash](const void* data, size_t length) {
     for (size_t i = 0; i < length; ++i) {
@@ -42,7 +42,8 @@ std::string TemporaryName(const std::string& name, std::int64_t size, std::int64
   };
   mix(name.data(), name.size());
   mix(&size, sizeof size);
-  mix(&mtimeNs, sizeof mtimeNs);
+  mix(&mtime.seconds, sizeof mtime.seconds);
+  mix(&mtime.nanoseconds, sizeof mtime.nanoseconds);
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
   return kTempPrefix + std::string(hex) + kTempSuffix;
@@ -87,6 +88,7 @@ Summary Mirror::Run() {
   ancestors_ = {sourcePath_.front()};
   Writeback writeback(destination);
   writeback_ = &writeback;
+  written_.clear();
   MirrorFolder(source, destination, options_.destination);
   const std::error_code flushedMeanwhile = writeback.Stop();
   writeback_ = nullptr;
@@ -105,33 +107,64 @@ Summary Mirror::Run() {
     if (error) {
       Report("Flushing Destination Directory", options_.destination, error);
       ++summary_.folders.failed;
+      ForgetWritten();
     }
   }
   return summary_;
+}
+
+void Mirror::ForgetWritten() {
+  // Their bytes may never have reached the disk, yet their size and time
+  // would pass them as current: removed, the next run copies them again.
+  for (const auto& [folder, name] : written_) {
+    try {
+      Folder::Open(folder).RemoveFile(name);
+    } catch (const std::system_error& e) {
+      if (e.code() != std::errc::no_such_file_or_directory) Report("Deleting File", Join(folder, name), e.code());
+    }
+  }
+  written_.clear();
+}
+
+std::string Mirror::SourcePath(const std::string& path, const std::string& name) const {
+  std::string below = path.substr(std::min(path.size(), options_.destination.size()));
+  if (!below.empty() && (below.front() == '/' || below.front() == '\\')) below.erase(0, 1);
+  return Join(below.empty() ? options_.source : Join(options_.source, below), name);
 }
 
 bool Mirror::OnSourcePath(const Identity& folder) const {
   return std::find(sourcePath_.begin(), sourcePath_.end(), folder) != sourcePath_.end();
 }
 
-bool SameTimes(std::int64_t destination, std::int64_t source, TimeKeeping keeping, bool fatTimes) {
+bool SameTimes(FileTime destination, FileTime source, TimeKeeping keeping, bool fatTimes) {
   if (destination == source) return true;
-  constexpr std::int64_t kSecond = 1'000'000'000, kTenMilliseconds = 10'000'000;
-  const auto cut = [source](std::int64_t step) { return source - ((source % step) + step) % step; };
+  if (keeping == TimeKeeping::Exact) return false;  // an edit a moment later is a different time, whatever /FFT says
+  // FAT and exFAT keep 1980 to 2107; their drivers clamp or wrap a time
+  // outside, so what is stored cannot be told from the source's: the size decides.
+  constexpr std::int64_t kFirstStorable = 315'532'800, kPastStorable = 4'354'819'200;  // 1980, 2108 (UTC)
+  if (source.seconds < kFirstStorable || source.seconds >= kPastStorable) return true;
+  constexpr std::int32_t kTenMilliseconds = 10'000'000;
+  const FileTime inTens{source.seconds, source.nanoseconds - source.nanoseconds % kTenMilliseconds};
+  const FileTime inSeconds{source.seconds, 0};
   switch (keeping) {
     case TimeKeeping::Exact:
-      // An edit a moment later is a different time, whatever /FFT says.
       return false;
     case TimeKeeping::TenMilliseconds:
-      return destination == cut(kTenMilliseconds);
+      return destination == inTens;
     case TimeKeeping::TwoSeconds:
-      if (fatTimes) return (destination > source ? destination - source : source - destination) <= 2 * kSecond;
-      return destination == cut(2 * kSecond);
+      if (fatTimes) {
+        // Within 2 seconds either way.
+        const FileTime later = destination > source ? destination : source;
+        const FileTime earlier = destination > source ? source : destination;
+        return later.seconds - earlier.seconds < 2 ||
+               (later.seconds - earlier.seconds == 2 && later.nanoseconds <= earlier.nanoseconds);
+      }
+      return destination == FileTime{source.seconds - source.seconds % 2, 0};
     case TimeKeeping::Unknown:
       // A stored fraction of a second shows how finely the file system keeps
       // times; none at all, that it may keep whole seconds only.
-      if (destination % kTenMilliseconds != 0) return false;
-      return destination == cut(destination % kSecond != 0 ? kTenMilliseconds : kSecond);
+      if (destination.nanoseconds % kTenMilliseconds != 0) return false;
+      return destination == (destination.nanoseconds != 0 ? inTens : inSeconds);
   }
   return false;
 }
@@ -156,6 +189,11 @@ bool Mirror::Kept(const Entry& entry) const {
 
 void Mirror::Report(const std::string& what, const std::string& path, const std::error_code& error) {
   errors_ << "ERROR : " << what << ' ' << path << " : " << error.message() << '\n';
+}
+
+void Mirror::NotCopied(const std::string& sourcePath) {
+  Report("Copying File", sourcePath, NotRegularFile());
+  ++summary_.files.failed;
 }
 
 void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const std::string& path) {
@@ -204,6 +242,13 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
       if (Kept(e)) continue;
       wanted.insert(e.name);
       CopyFile(destination, e, find(e.name), path, copies);
+    } else if (e.kind == Kind::Other) {
+      if (Kept(e)) continue;
+      // A pipe, socket or device: the destination's file of that name is
+      // the last copy of what was there, and no extra.
+      wanted.insert(e.name);
+      ++summary_.files.total;
+      NotCopied(SourcePath(path, e.name));
     }
   }
   // Extras go before the copies: on a destination that ignores letter case,
@@ -226,7 +271,7 @@ void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry*
   ++summary_.files.total;
   summary_.bytes.total += file.size;
   if (existing != nullptr && existing->kind == Kind::File && existing->size == file.size &&
-      SameTimes(existing->mtimeNs, file.mtimeNs, TimesOn(destination, existing->id.device), options_.fatTimes)) {
+      SameTimes(existing->mtime, file.mtime, TimesOn(destination, existing->id.device), options_.fatTimes)) {
     ++summary_.files.skipped;
     summary_.bytes.skipped += file.size;
     return;
@@ -274,17 +319,24 @@ void Mirror::CopyAll(const Folder& source, const Folder& destination, const std:
         summary_.bytes.failed += file.size;
         continue;
       }
-      const std::string temp = TemporaryName(file.name, file.size, file.mtimeNs);
+      const std::string temp = TemporaryName(file.name, file.size, file.mtime);
       for (int attempt = 0;; ++attempt) {
         try {
           const std::int64_t copied =
               destination.CopyIn(source, file.name, temp, options_.restartable, files[i].replaces);
           writeback_->Wrote(copied);
           std::lock_guard<std::mutex> guard(lock);
+          written_.emplace_back(path, file.name);
           summary_.bytes.copied += copied;
           ++summary_.files.copied;
           break;
         } catch (const std::system_error& e) {
+          if (e.code() == NotRegularFile()) {
+            // Became a pipe or a device since it was listed.
+            std::lock_guard<std::mutex> guard(lock);
+            NotCopied(SourcePath(path, file.name));
+            break;
+          }
           if (attempt < options_.retries) {
             std::this_thread::sleep_for(std::chrono::seconds(options_.waitSeconds));
             continue;
@@ -430,11 +482,12 @@ void PrintSummary(std::ostream& out, const Options& options, const Summary& summ
   out << line << "\n   Source : " << options.source << "\n     Dest : " << options.destination << "\n\n"
       << line << '\n';
   char row[160];
-  std::snprintf(row, sizeof row, "%10s%10s%10s%10s%10s%10s%10s\n", "", "Total", "Copied", "Skipped", "Mismatch",
+  // A blank before every column, so that figures of ten digits and more stay apart.
+  std::snprintf(row, sizeof row, "%10s %9s %9s %9s %9s %9s %9s\n", "", "Total", "Copied", "Skipped", "Mismatch",
                 "FAILED", "Extras");
   out << row;
   auto print = [&](const char* label, const Counts& c) {
-    std::snprintf(row, sizeof row, "%10s%10lld%10lld%10lld%10lld%10lld%10lld\n", label, static_cast<long long>(c.total),
+    std::snprintf(row, sizeof row, "%10s %9lld %9lld %9lld %9lld %9lld %9lld\n", label, static_cast<long long>(c.total),
                   static_cast<long long>(c.copied), static_cast<long long>(c.skipped),
                   static_cast<long long>(c.mismatch), static_cast<long long>(c.failed),
                   static_cast<long long>(c.extras));
