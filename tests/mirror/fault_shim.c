@@ -168,23 +168,18 @@ static int Fcntl(int (*next)(int, int, ...), int fd, int cmd, void* arg) {
   return next(fd, cmd, arg);
 }
 
-int fcntl(int fd, int cmd, ...) {
-  va_list args;
-  void* arg;
-  va_start(args, cmd);
-  arg = va_arg(args, void*);
-  va_end(args);
-  return Fcntl(NEXT(fcntl), fd, cmd, arg);
-}
-
-int fcntl64(int fd, int cmd, ...) {
-  va_list args;
-  void* arg;
-  va_start(args, cmd);
-  arg = va_arg(args, void*);
-  va_end(args);
-  return Fcntl(NEXT(fcntl64), fd, cmd, arg);
-}
+/* fcntl and fcntl64 alike: the argument, whatever its type, passed on. */
+#define FCNTL(call)                         \
+  int call(int fd, int cmd, ...) {          \
+    va_list args;                           \
+    void* arg;                              \
+    va_start(args, cmd);                    \
+    arg = va_arg(args, void*);              \
+    va_end(args);                           \
+    return Fcntl(NEXT(call), fd, cmd, arg); \
+  }
+FCNTL(fcntl)
+FCNTL(fcntl64)
 
 /* The BECOME_FIFO role, before an open of `name` relative to `dirfd`. */
 static void Swap(int dirfd, const char* name) {
@@ -198,22 +193,16 @@ static void Swap(int dirfd, const char* name) {
   mkfifo(target, 0644);
 }
 
-int openat(int dirfd, const char* name, int flags, ...) {
-  va_list args;
-  mode_t mode;
-  va_start(args, flags);
-  mode = va_arg(args, mode_t);
-  va_end(args);
-  Swap(dirfd, name);
-  return NEXT(openat)(dirfd, name, flags, mode);
-}
-
-int openat64(int dirfd, const char* name, int flags, ...) {
-  va_list args;
-  mode_t mode;
-  va_start(args, flags);
-  mode = va_arg(args, mode_t);
-  va_end(args);
-  Swap(dirfd, name);
-  return NEXT(openat64)(dirfd, name, flags, mode);
-}
+/* openat and openat64 alike. */
+#define OPENAT(call)                                      \
+  int call(int dirfd, const char* name, int flags, ...) { \
+    va_list args;                                         \
+    mode_t mode;                                          \
+    va_start(args, flags);                                \
+    mode = va_arg(args, mode_t);                          \
+    va_end(args);                                         \
+    Swap(dirfd, name);                                    \
+    return NEXT(call)(dirfd, name, flags, mode);          \
+  }
+OPENAT(openat)
+OPENAT(openat64)
