@@ -15,8 +15,9 @@
  *   BECOME_FIFO=path: the first open of that path replaces the file with a
  *   FIFO just before, as if it was swapped after the folder was listed.
  *   EVENT_LOG: each file the tool creates (openat with O_CREAT or O_TMPFILE)
- *   appends "pid nanoseconds create", and the tool's exit "pid nanoseconds
- *   exit", the time read from CLOCK_MONOTONIC. */
+ *   appends "pid nanoseconds create", the close of a descriptor it holds an
+ *   exclusive flock on "pid nanoseconds release", and the tool's exit "pid
+ *   nanoseconds exit", the time read from CLOCK_MONOTONIC. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -26,6 +27,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -231,5 +233,24 @@ static int Creates(int flags) { return (flags & O_CREAT) || (flags & __O_TMPFILE
   }
 OPENAT(openat)
 OPENAT(openat64)
+
+/* The descriptor holding an exclusive flock, for the release event; -1: none. */
+static int lockedFd = -1;
+
+int flock(int fd, int operation) {
+  const int result = NEXT(flock)(fd, operation);
+  if (result == 0 && (operation & LOCK_EX)) __atomic_store_n(&lockedFd, fd, __ATOMIC_SEQ_CST);
+  if (result == 0 && (operation & LOCK_UN))
+    __atomic_compare_exchange_n(&lockedFd, &fd, -1, 0, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+  return result;
+}
+
+int close(int fd) {
+  int held = fd;
+  /* Logged before the close: the time is taken before another run can take the lock. */
+  if (fd >= 0 && __atomic_compare_exchange_n(&lockedFd, &held, -1, 0, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
+    LogEvent("release");
+  return NEXT(close)(fd);
+}
 
 __attribute__((destructor)) static void LogExit(void) { LogEvent("exit"); }
