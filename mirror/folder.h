@@ -24,6 +24,15 @@ enum class TimeKeeping {
   Unknown,          // each stored time tells: one without a fraction of a second may have lost it
 };
 
+// A file time as the system keeps it: seconds since the epoch and the
+// nanoseconds within that second. Held apart, so that times past 2262, which
+// a count of nanoseconds cannot hold, compare as they are.
+struct FileTime {
+  std::int64_t seconds = 0;
+  std::int32_t nanoseconds = 0;  // 0 to 999'999'999, also before 1970
+  friend auto operator<=>(const FileTime&, const FileTime&) = default;
+};
+
 // Tells folders apart even when reached through different links.
 struct Identity {
   std::uint64_t device = 0;
@@ -36,7 +45,7 @@ struct Entry {
   Kind kind = Kind::Other;
   bool hidden = false;
   std::int64_t size = 0;
-  std::int64_t mtimeNs = 0;       // modification time, nanoseconds since the epoch
+  FileTime mtime;                 // modification time
   std::uint32_t permissions = 0;  // the mode's permission bits (0777)
   Identity id;
   // Set when the entry could not be examined (kind Other), or when a followed
@@ -45,16 +54,23 @@ struct Entry {
   bool linked = false;  // listed with followLinks, and reached through a link
 };
 
-// The failure of a copy whose source changed while it was read.
-class SourceChangedCategory : public std::error_category {
+// The mirror's own reasons for refusing a copy.
+class MirrorErrorCategory : public std::error_category {
  public:
   const char* name() const noexcept override { return "mirror"; }
-  std::string message(int) const override { return "the file changed while it was copied"; }
+  std::string message(int code) const override {
+    return code == 1 ? "the file changed while it was copied" : "not a regular file (a pipe, socket or device)";
+  }
 };
-inline std::error_code SourceChanged() {
-  static const SourceChangedCategory category;
-  return {1, category};
+inline const std::error_category& MirrorCategory() {
+  static const MirrorErrorCategory category;
+  return category;
 }
+// The failure of a copy whose source changed while it was read.
+inline std::error_code SourceChanged() { return {1, MirrorCategory()}; }
+// A source entry that is neither a file nor a folder: reading a pipe would
+// wait for a writer forever, and a device is not media.
+inline std::error_code NotRegularFile() { return {2, MirrorCategory()}; }
 
 // A copy that failed on its source's side (opening or reading it, or a source
 // that changed meanwhile); any other failure of a copy is the destination's.
@@ -105,13 +121,18 @@ class Folder {
   // not resumable is written without a name where the file system allows,
   // and linked as `name` when complete. Returns the bytes copied.
   // A source whose size or time changed meanwhile, or that gave fewer bytes
-  // than its size, is not put in place: throws SourceChanged(). Failures on
-  // the source's side throw SourceFailure.
+  // than its size, is not put in place: throws SourceChanged(); one that is
+  // no longer a regular file throws NotRegularFile(). Failures on the
+  // source's side throw SourceFailure. The copy is writable by its owner
+  // until complete, so that /Z can resume it, and then takes the source's
+  // permission bits. /Z resumes only from a temporary whose bytes are the
+  // source's; any other is written again from the start.
   std::int64_t CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool resume,
                       bool replaces) const;
-  // Whether file `name` is open for writing by any process, as far as the
-  // system can tell; false where it cannot (a file of another owner, a
-  // network share), where the check after the copy is the guard.
+  // Whether file `name` is open for writing by any process. Where the system
+  // cannot tell (a file of another owner, a network share), a file whose
+  // modification or change time lies within the last 2 seconds counts as
+  // being written; the check after the copy guards the rest.
   bool OpenForWriting(const std::string& name) const;
   // Removes a file or a link (never what it points to).
   void RemoveFile(const std::string& name) const;

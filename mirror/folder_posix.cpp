@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -46,7 +47,9 @@ Kind KindOf(mode_t mode) {
   return Kind::Other;
 }
 
-std::int64_t Nanoseconds(const timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
+FileTime TimeOf(const timespec& t) {
+  return {static_cast<std::int64_t>(t.tv_sec), static_cast<std::int32_t>(t.tv_nsec)};
+}
 
 // The plain read/write loop, for file systems that refuse copy_file_range.
 // readFailed: a failure was the source's.
@@ -87,6 +90,29 @@ bool CopyData(int in, int out, off_t& offset, off_t size, bool& readFailed) {
   return true;
 }
 
+// Whether the first `length` bytes of `temp` are those of `source`: a
+// leftover whose bytes differ (a write lost with the power, a bad card) must
+// not become the start of the copy.
+bool SamePrefix(int source, int temp, off_t length) {
+  constexpr size_t kChunk = 1 << 20;
+  std::unique_ptr<char[]> a(new char[kChunk]), b(new char[kChunk]);
+  for (off_t at = 0; at < length;) {
+    const size_t want = static_cast<size_t>(std::min<off_t>(kChunk, length - at));
+    const ssize_t got = ::pread(source, a.get(), want, at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    for (size_t done = 0; done < static_cast<size_t>(got);) {
+      const ssize_t more = ::pread(temp, b.get() + done, got - done, at + done);
+      if (more < 0 && errno == EINTR) continue;
+      if (more <= 0) return false;
+      done += more;
+    }
+    if (std::memcmp(a.get(), b.get(), got) != 0) return false;
+    at += got;
+  }
+  return true;
+}
+
 // Under /Z, files from this size on are copied under a temporary name that a
 // stopped copy leaves behind to resume from; smaller ones are quick to copy again.
 constexpr off_t kResumableSize = off_t{64} << 20;
@@ -123,6 +149,15 @@ bool IsDevtmpfs(dev_t device) {
     if (dash != std::string::npos && line.compare(dash + 3, 9, "devtmpfs ") == 0) return true;
   }
   return false;
+}
+
+// Gives the complete copy `fd` the source's permission bits. A file system
+// without them (FAT, exFAT) keeps what it has.
+bool KeepMode(int fd, mode_t mode) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return false;
+  if ((st.st_mode & 0777) == mode) return true;
+  return ::fchmod(fd, mode) == 0 || errno == EPERM || errno == EOPNOTSUPP || errno == ENOTSUP;
 }
 
 }  // namespace
@@ -293,7 +328,7 @@ std::vector<Entry> Folder::List(bool followLinks) const {
                                          ::fstatat(fd_, n, &self, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(self.st_mode));
     }
     e.size = st.st_size;
-    e.mtimeNs = Nanoseconds(st.st_mtim);
+    e.mtime = TimeOf(st.st_mtim);
     e.permissions = st.st_mode & 0777;
     e.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     errno = 0;
@@ -314,21 +349,32 @@ void Folder::MakeChild(const std::string& name, std::uint32_t permissions) const
 
 std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool resume,
                             bool replaces) const {
-  Fd in(::openat(from.fd_, name.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without blocking: a source replaced by a pipe since it was listed would
+  // otherwise wait for a writer that never comes.
+  Fd in(::openat(from.fd_, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (in.get() < 0) FailSource("open source");
   struct stat st;
   if (::fstat(in.get(), &st) != 0) FailSource("fstat source");
+  if (!S_ISREG(st.st_mode)) throw SourceFailure(NotRegularFile(), "copy");
   const mode_t mode = st.st_mode & 0777;
+  // The owner may write it until it is complete: a read-only clip's leftover
+  // must be resumable by an ordinary user.
+  const mode_t writable = mode | S_IRUSR | S_IWUSR;
 
   off_t offset = 0;
   int outFd = -1;
   const bool resumable = resume && st.st_size >= kResumableSize;
   if (resumable) {
-    int fd = ::openat(fd_, temp.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = ::openat(fd_, temp.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     struct stat have;
     if (fd >= 0 && ::fstat(fd, &have) == 0 && S_ISREG(have.st_mode) && have.st_size <= st.st_size) {
-      offset = have.st_size;
       outFd = fd;
+      offset = have.st_size;
+      // Otherwise written again from the start.
+      if (!SamePrefix(in.get(), fd, offset)) {
+        offset = 0;
+        if (::ftruncate(fd, 0) != 0) Fail("truncate temporary file");
+      }
     } else if (fd >= 0) {
       ::close(fd);
     }
@@ -336,15 +382,15 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
     // A file without a name until it is complete: no temporary to create and
     // no rename. File systems without it (FUSE, FAT) refuse, and get the
     // temporary below.
-    outFd = ::openat(fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    outFd = ::openat(fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, writable);
   }
   const bool anonymous = !resumable && outFd >= 0;
   if (outFd < 0) {
-    outFd = ::openat(fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    outFd = ::openat(fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, writable);
     if (outFd < 0 && errno == EEXIST) {
       // Left by an earlier run that was stopped.
       if (::unlinkat(fd_, temp.c_str(), 0) != 0 && errno != ENOENT) Fail("remove temporary file");
-      outFd = ::openat(fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+      outFd = ::openat(fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, writable);
     }
     if (outFd < 0) Fail("create temporary file");
   }
@@ -364,6 +410,8 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
     // Still being written: a prefix must never pass for the file.
     error = SourceChanged();
     sourceSide = true;
+  } else if (!KeepMode(out.get(), mode)) {
+    error = std::error_code(errno, std::system_category());
   } else if (anonymous) {
     if (::futimens(out.get(), times) != 0 || !LinkInPlace(out.get(), fd_, name, temp) || ::close(out.release()) != 0) {
       error = std::error_code(errno, std::system_category());

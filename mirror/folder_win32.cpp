@@ -32,8 +32,11 @@ void Check(const std::error_code& error, const char* what) {
   if (error) throw std::system_error(error, what);
 }
 
-std::int64_t Nanoseconds(fs::file_time_type time) {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+FileTime TimeOf(fs::file_time_type time) {
+  // Since 1970, as on POSIX: the comparison knows which years FAT can store.
+  const auto since = std::chrono::file_clock::to_sys(time).time_since_epoch();
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(since);
+  return {seconds.count(), static_cast<std::int32_t>(std::chrono::nanoseconds(since - seconds).count())};
 }
 
 Identity IdentityOf(const fs::path& path) {
@@ -163,7 +166,7 @@ std::vector<Entry> Folder::List(bool followLinks) const {
     } else if (fs::is_regular_file(status)) {
       e.kind = Kind::File;
       e.size = static_cast<std::int64_t>(fs::file_size(p, statError));
-      e.mtimeNs = Nanoseconds(fs::last_write_time(p, statError));
+      e.mtime = TimeOf(fs::last_write_time(p, statError));
     }
     entries.push_back(std::move(e));
   }

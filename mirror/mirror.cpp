@@ -76,7 +76,7 @@ int Summary::ExitCode() const {
   return code;
 }
 
-std::string TemporaryName(const std::string& name, std::int64_t size, std::int64_t mtimeNs) {
+std::string TemporaryName(const std::string& name, std::int64_t size, FileTime mtime) {
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
   auto mix = [&hash](const void* data, size_t length) {
     for (size_t i = 0; i < length; ++i) {
@@ -86,7 +86,8 @@ std::string TemporaryName(const std::string& name, std::int64_t size, std::int64
   };
   mix(name.data(), name.size());
   mix(&size, sizeof size);
-  mix(&mtimeNs, sizeof mtimeNs);
+  mix(&mtime.seconds, sizeof mtime.seconds);
+  mix(&mtime.nanoseconds, sizeof mtime.nanoseconds);
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
   return kTempPrefix + std::string(hex) + kTempSuffix;
@@ -134,6 +135,7 @@ Summary Mirror::Run() {
   ancestors_ = {sourcePath_.front()};
   Writeback writeback(destination);
   writeback_ = &writeback;
+  written_.clear();
   MirrorFolder(source, destination, options_.source, options_.destination);
   const std::error_code flushedMeanwhile = writeback.Stop();
   writeback_ = nullptr;
@@ -152,33 +154,58 @@ Summary Mirror::Run() {
     if (error) {
       Report("Flushing Destination Directory", options_.destination, error);
       ++summary_.folders.failed;
+      ForgetWritten();
     }
   }
   return summary_;
+}
+
+void Mirror::ForgetWritten() {
+  // Their bytes may never have reached the disk, yet their size and time
+  // would pass them as current: removed, the next run copies them again.
+  for (const auto& [folder, name] : written_) {
+    try {
+      Folder::Open(folder).RemoveFile(name);
+    } catch (const std::system_error& e) {
+      if (e.code() != std::errc::no_such_file_or_directory) Report("Deleting File", Join(folder, name), e.code());
+    }
+  }
+  written_.clear();
 }
 
 bool Mirror::OnSourcePath(const Identity& folder) const {
   return std::find(sourcePath_.begin(), sourcePath_.end(), folder) != sourcePath_.end();
 }
 
-bool SameTimes(std::int64_t destination, std::int64_t source, TimeKeeping keeping, bool fatTimes) {
+bool SameTimes(FileTime destination, FileTime source, TimeKeeping keeping, bool fatTimes) {
   if (destination == source) return true;
-  constexpr std::int64_t kSecond = 1'000'000'000, kTenMilliseconds = 10'000'000;
-  const auto cut = [source](std::int64_t step) { return source - ((source % step) + step) % step; };
+  if (keeping == TimeKeeping::Exact) return false;  // an edit a moment later is a different time, whatever /FFT says
+  // FAT and exFAT keep 1980 to 2107; their drivers clamp or wrap a time
+  // outside, so what is stored cannot be told from the source's: the size decides.
+  constexpr std::int64_t kFirstStorable = 315'532'800, kPastStorable = 4'354'819'200;  // 1980, 2108 (UTC)
+  if (source.seconds < kFirstStorable || source.seconds >= kPastStorable) return true;
+  constexpr std::int32_t kTenMilliseconds = 10'000'000;
+  const FileTime inTens{source.seconds, source.nanoseconds - source.nanoseconds % kTenMilliseconds};
+  const FileTime inSeconds{source.seconds, 0};
   switch (keeping) {
     case TimeKeeping::Exact:
-      // An edit a moment later is a different time, whatever /FFT says.
       return false;
     case TimeKeeping::TenMilliseconds:
-      return destination == cut(kTenMilliseconds);
+      return destination == inTens;
     case TimeKeeping::TwoSeconds:
-      if (fatTimes) return (destination > source ? destination - source : source - destination) <= 2 * kSecond;
-      return destination == cut(2 * kSecond);
+      if (fatTimes) {
+        // Within 2 seconds either way.
+        const FileTime later = destination > source ? destination : source;
+        const FileTime earlier = destination > source ? source : destination;
+        return later.seconds - earlier.seconds < 2 ||
+               (later.seconds - earlier.seconds == 2 && later.nanoseconds <= earlier.nanoseconds);
+      }
+      return destination == FileTime{source.seconds - source.seconds % 2, 0};
     case TimeKeeping::Unknown:
       // A stored fraction of a second shows how finely the file system keeps
       // times; none at all, that it may keep whole seconds only.
-      if (destination % kTenMilliseconds != 0) return false;
-      return destination == cut(destination % kSecond != 0 ? kTenMilliseconds : kSecond);
+      if (destination.nanoseconds % kTenMilliseconds != 0) return false;
+      return destination == (destination.nanoseconds != 0 ? inTens : inSeconds);
   }
   return false;
 }
@@ -203,6 +230,11 @@ bool Mirror::Kept(const Entry& entry) const {
 
 void Mirror::Report(const std::string& what, const std::string& path, const std::error_code& error) {
   errors_ << "ERROR : " << what << ' ' << path << " : " << error.message() << '\n';
+}
+
+void Mirror::NotCopied(const std::string& sourcePath) {
+  Report("Copying File", sourcePath, NotRegularFile());
+  ++summary_.files.failed;
 }
 
 void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const std::string& sourcePath,
@@ -260,6 +292,13 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
       if (Kept(e)) continue;
       wanted.insert(e.name);
       files.push_back(&e);
+    } else if (e.kind == Kind::Other) {
+      if (Kept(e)) continue;
+      // A pipe, socket or device: the destination's file of that name is
+      // the last copy of what was there, and no extra.
+      wanted.insert(e.name);
+      ++summary_.files.total;
+      NotCopied(Join(sourcePath, e.name));
     }
   }
   LeaveCaseClashes(destination, existing, files, folders, sourcePath);
@@ -291,7 +330,7 @@ void Mirror::LeaveCaseClashes(const Folder& destination, const std::unordered_ma
       clash = clash || same.size() > 1;
     }
   }
-  if (!clash || !destination.IgnoresCase(TemporaryName(sourcePath, 0, 0))) return;
+  if (!clash || !destination.IgnoresCase(TemporaryName(sourcePath, 0, FileTime{}))) return;
   const auto byName = [](const Entry* a, const Entry* b) { return a->name < b->name; };
   std::vector<const Entry*> left;
   for (const auto& [key, same] : spellings) {
@@ -330,7 +369,7 @@ void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry*
   ++summary_.files.total;
   summary_.bytes.total += file.size;
   if (existing != nullptr && existing->kind == Kind::File && existing->size == file.size &&
-      SameTimes(existing->mtimeNs, file.mtimeNs, TimesOn(destination, existing->id.device), options_.fatTimes)) {
+      SameTimes(existing->mtime, file.mtime, TimesOn(destination, existing->id.device), options_.fatTimes)) {
     ++summary_.files.skipped;
     summary_.bytes.skipped += file.size;
     return;
@@ -378,17 +417,25 @@ void Mirror::CopyAll(const Folder& source, const Folder& destination, const std:
         summary_.bytes.failed += file.size;
         continue;
       }
-      const std::string temp = TemporaryName(file.name, file.size, file.mtimeNs);
+      const std::string temp = TemporaryName(file.name, file.size, file.mtime);
       for (int attempt = 0;; ++attempt) {
         try {
           const std::int64_t copied =
               destination.CopyIn(source, file.name, temp, options_.restartable, files[i].replaces);
           writeback_->Wrote(copied);
           std::lock_guard<std::mutex> guard(lock);
+          written_.emplace_back(path, file.name);
           summary_.bytes.copied += copied;
           ++summary_.files.copied;
           break;
         } catch (const std::system_error& e) {
+          if (e.code() == NotRegularFile()) {
+            // Became a pipe or a device since it was listed.
+            std::lock_guard<std::mutex> guard(lock);
+            NotCopied(Join(sourcePath, file.name));
+            summary_.bytes.failed += file.size;  // counted in the total when it was listed
+            break;
+          }
           if (attempt < options_.retries) {
             std::this_thread::sleep_for(std::chrono::seconds(options_.waitSeconds));
             continue;
@@ -575,11 +622,12 @@ void PrintSummary(std::ostream& out, const Options& options, const Summary& summ
   out << line << "\n   Source : " << options.source << "\n     Dest : " << options.destination << "\n\n"
       << line << '\n';
   char row[160];
-  std::snprintf(row, sizeof row, "%10s%10s%10s%10s%10s%10s%10s\n", "", "Total", "Copied", "Skipped", "Mismatch",
+  // A blank before every column, so that figures of ten digits and more stay apart.
+  std::snprintf(row, sizeof row, "%10s %9s %9s %9s %9s %9s %9s\n", "", "Total", "Copied", "Skipped", "Mismatch",
                 "FAILED", "Extras");
   out << row;
   auto print = [&](const char* label, const Counts& c) {
-    std::snprintf(row, sizeof row, "%10s%10lld%10lld%10lld%10lld%10lld%10lld\n", label, static_cast<long long>(c.total),
+    std::snprintf(row, sizeof row, "%10s %9lld %9lld %9lld %9lld %9lld %9lld\n", label, static_cast<long long>(c.total),
                   static_cast<long long>(c.copied), static_cast<long long>(c.skipped),
                   static_cast<long long>(c.mismatch), static_cast<long long>(c.failed),
                   static_cast<long long>(c.extras));

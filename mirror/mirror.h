@@ -37,14 +37,16 @@ class FatalError : public std::runtime_error {
 // The name a copy of `name` is written under until complete. It depends on the
 // source's size and time, so that /Z can tell the leftover of an interrupted
 // copy of the same file.
-std::string TemporaryName(const std::string& name, std::int64_t size, std::int64_t mtimeNs);
+std::string TemporaryName(const std::string& name, std::int64_t size, FileTime mtime);
 bool IsTemporaryName(const std::string& name);
 
 // Whether a destination file's modification time `destination` stands for the
 // source's `source`, on a file system that keeps times as `keeping`: equal, or
 // the source's cut down to the file system's step. fatTimes (/FFT): on FAT,
-// times within 2 seconds are equal, whichever way its driver rounds.
-bool SameTimes(std::int64_t destination, std::int64_t source, TimeKeeping keeping, bool fatTimes);
+// times within 2 seconds are equal, whichever way its driver rounds. A source
+// time that a FAT or exFAT destination cannot store (before 1980, after 2107)
+// is equal to whatever it stored.
+bool SameTimes(FileTime destination, FileTime source, TimeKeeping keeping, bool fatTimes);
 
 class Mirror {
  public:
@@ -86,6 +88,10 @@ class Mirror {
   // How the file system of `device`, which holds `folder`, keeps times; asked once per device.
   TimeKeeping TimesOn(const Folder& folder, std::uint64_t device);
   void Report(const std::string& what, const std::string& path, const std::error_code& error);
+  // A source entry that is not a regular file: one failure line naming it.
+  void NotCopied(const std::string& sourcePath);
+  // After a failed flush: removes the files this run put in place.
+  void ForgetWritten();
 
   const Options& options_;
   std::ostream& errors_;
@@ -100,6 +106,8 @@ class Mirror {
   std::unordered_map<std::uint64_t, TimeKeeping> timeKeeping_;  // by device
   HelperThread lister_;             // lists each destination folder while its source folder is listed
   Writeback* writeback_ = nullptr;  // during Run
+  // The files this run put in place, as destination folder and name.
+  std::vector<std::pair<std::string, std::string>> written_;
 };
 
 void PrintSummary(std::ostream& out, const Options& options, const Summary& summary);

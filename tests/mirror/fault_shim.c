@@ -4,18 +4,30 @@
  *   entry FAULT_NAME of the folder FAULT_FOLDER with fstatat or statx fails
  *   with that error, as on a failing disk; every other look succeeds.
  *   SYNC_LOG: each syncfs, fsync and fdatasync appends "call path" to it.
+ *   SYNCFS_FAIL=n: the n-th syncfs of the process (from 1) fails with EIO, as
+ *   when the write-back met a bad block.
+ *   COPY_DELAY_US=n: each copy_file_range and pwrite first sleeps n
+ *   microseconds: a slow disk, so that a run lasts.
+ *   COPY_PAUSE=folder: the first copy_file_range or pwrite creates
+ *   folder/paused and waits (30 s at most) until folder/go exists.
+ *   LEASE_ERRNO=n: taking a lease (F_SETLEASE) fails with that error, as for a
+ *   file of another owner (EACCES) or on a file system without leases.
+ *   BECOME_FIFO=path: the first open of that path replaces the file with a
+ *   FIFO just before, as if it was swapped after the folder was listed.
  *   EVENT_LOG: each file the tool creates (openat with O_CREAT or O_TMPFILE)
- *   appends "pid nanoseconds create", and the tool's exit "pid nanoseconds
- *   exit", the time read from CLOCK_MONOTONIC. */
+ *   appends "pid nanoseconds create", the close of a descriptor it holds an
+ *   exclusive flock on "pid nanoseconds release", and the tool's exit "pid
+ *   nanoseconds exit", the time read from CLOCK_MONOTONIC. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <stdarg.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -32,6 +44,16 @@ static void FdPath(int fd, char* out, size_t size) {
   out[n < 0 ? 0 : n] = 0;
 }
 
+/* The path that `name` relative to `dirfd` names. */
+static void AtPath(int dirfd, const char* name, char* path, size_t size) {
+  if (name[0] == '/') {
+    snprintf(path, size, "%s", name);
+  } else {
+    FdPath(dirfd, path, PATH_MAX);
+    snprintf(path + strlen(path), size - strlen(path), "/%s", name);
+  }
+}
+
 /* Whether looking at `name` relative to `dirfd` is to fail, and with what. */
 static int Fault(int dirfd, const char* name) {
   const char* folder = getenv("FAULT_FOLDER");
@@ -39,12 +61,7 @@ static int Fault(int dirfd, const char* name) {
   const char* code = getenv("FAULT_ERRNO");
   char path[PATH_MAX * 2];
   if (!folder || !target || !name || !*name) return 0;
-  if (name[0] == '/') {
-    snprintf(path, sizeof path, "%s", name);
-  } else {
-    FdPath(dirfd, path, PATH_MAX);
-    snprintf(path + strlen(path), sizeof path - strlen(path), "/%s", name);
-  }
+  AtPath(dirfd, name, path, sizeof path);
   char wanted[PATH_MAX * 2];
   snprintf(wanted, sizeof wanted, "%s/%s", folder, target);
   if (strcmp(path, wanted) != 0) return 0;
@@ -95,7 +112,13 @@ static void LogSync(const char* call, int fd) {
 }
 
 int syncfs(int fd) {
+  static int calls;
+  const char* failing = getenv("SYNCFS_FAIL");
   LogSync("syncfs", fd);
+  if (failing && __atomic_add_fetch(&calls, 1, __ATOMIC_SEQ_CST) == atoi(failing)) {
+    errno = EIO;
+    return -1;
+  }
   return NEXT(syncfs)(fd);
 }
 
@@ -109,6 +132,72 @@ int fdatasync(int fd) {
   return NEXT(fdatasync)(fd);
 }
 
+/* Before each write of a copy: the delay and the pause roles. */
+static void BeforeCopy(void) {
+  static int paused;
+  const char* delay = getenv("COPY_DELAY_US");
+  const char* folder = getenv("COPY_PAUSE");
+  if (delay) usleep((useconds_t)atoi(delay));
+  if (folder && !__atomic_exchange_n(&paused, 1, __ATOMIC_SEQ_CST)) {
+    char path[PATH_MAX];
+    int fd;
+    snprintf(path, sizeof path, "%s/paused", folder);
+    fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) close(fd);
+    snprintf(path, sizeof path, "%s/go", folder);
+    for (int i = 0; i < 30000 && access(path, F_OK) != 0; ++i) usleep(1000);
+  }
+}
+
+ssize_t copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size_t length, unsigned flags) {
+  BeforeCopy();
+  return NEXT(copy_file_range)(in, inOffset, out, outOffset, length, flags);
+}
+
+ssize_t pwrite(int fd, const void* data, size_t length, off_t offset) {
+  BeforeCopy();
+  return NEXT(pwrite)(fd, data, length, offset);
+}
+
+ssize_t pwrite64(int fd, const void* data, size_t length, off64_t offset) {
+  BeforeCopy();
+  return NEXT(pwrite64)(fd, data, length, offset);
+}
+
+static int Fcntl(int (*next)(int, int, ...), int fd, int cmd, void* arg) {
+  const char* code = getenv("LEASE_ERRNO");
+  if (code && cmd == F_SETLEASE && (long)arg != F_UNLCK) {
+    errno = atoi(code);
+    return -1;
+  }
+  return next(fd, cmd, arg);
+}
+
+/* fcntl and fcntl64 alike: the argument, whatever its type, passed on. */
+#define FCNTL(call)                         \
+  int call(int fd, int cmd, ...) {          \
+    va_list args;                           \
+    void* arg;                              \
+    va_start(args, cmd);                    \
+    arg = va_arg(args, void*);              \
+    va_end(args);                           \
+    return Fcntl(NEXT(call), fd, cmd, arg); \
+  }
+FCNTL(fcntl)
+FCNTL(fcntl64)
+
+/* The BECOME_FIFO role, before an open of `name` relative to `dirfd`. */
+static void Swap(int dirfd, const char* name) {
+  static int swapped;
+  const char* target = getenv("BECOME_FIFO");
+  char path[PATH_MAX * 2];
+  if (!target || !name || !*name || __atomic_load_n(&swapped, __ATOMIC_SEQ_CST)) return;
+  AtPath(dirfd, name, path, sizeof path);
+  if (strcmp(path, target) != 0 || __atomic_exchange_n(&swapped, 1, __ATOMIC_SEQ_CST)) return;
+  unlink(target);
+  mkfifo(target, 0644);
+}
+
 static void LogEvent(const char* what) {
   const char* log = getenv("EVENT_LOG");
   struct timespec now;
@@ -118,34 +207,50 @@ static void LogEvent(const char* what) {
   clock_gettime(CLOCK_MONOTONIC, &now);
   length = snprintf(line, sizeof line, "%d %lld %s\n", (int)getpid(),
                     (long long)now.tv_sec * 1000000000LL + now.tv_nsec, what);
-  out = NEXT(open)(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  out = open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (out < 0) return;
   if (write(out, line, (size_t)length) < 0) { /* a test log: nothing to do */
   }
   close(out);
 }
 
-/* The mode of an open that creates a file, logged as a creation; 0 otherwise. */
-static mode_t CreationMode(int flags, va_list args) {
-  if (!(flags & O_CREAT) && (flags & __O_TMPFILE) != __O_TMPFILE) return 0;
-  LogEvent("create");
-  return va_arg(args, mode_t);
+/* Whether an open with `flags` creates a file: only then is there a mode. */
+static int Creates(int flags) { return (flags & O_CREAT) || (flags & __O_TMPFILE) == __O_TMPFILE; }
+
+/* openat and openat64 alike: the BECOME_FIFO role, then the creation logged. */
+#define OPENAT(call)                                      \
+  int call(int dirfd, const char* name, int flags, ...) { \
+    mode_t mode = 0;                                      \
+    if (Creates(flags)) {                                 \
+      va_list args;                                       \
+      va_start(args, flags);                              \
+      mode = va_arg(args, mode_t);                        \
+      va_end(args);                                       \
+      LogEvent("create");                                 \
+    }                                                     \
+    Swap(dirfd, name);                                    \
+    return NEXT(call)(dirfd, name, flags, mode);          \
+  }
+OPENAT(openat)
+OPENAT(openat64)
+
+/* The descriptor holding an exclusive flock, for the release event; -1: none. */
+static int lockedFd = -1;
+
+int flock(int fd, int operation) {
+  const int result = NEXT(flock)(fd, operation);
+  if (result == 0 && (operation & LOCK_EX)) __atomic_store_n(&lockedFd, fd, __ATOMIC_SEQ_CST);
+  if (result == 0 && (operation & LOCK_UN))
+    __atomic_compare_exchange_n(&lockedFd, &fd, -1, 0, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+  return result;
 }
 
-int openat(int dirfd, const char* name, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = CreationMode(flags, args);
-  va_end(args);
-  return NEXT(openat)(dirfd, name, flags, mode);
-}
-
-int openat64(int dirfd, const char* name, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = CreationMode(flags, args);
-  va_end(args);
-  return NEXT(openat64)(dirfd, name, flags, mode);
+int close(int fd) {
+  int held = fd;
+  /* Logged before the close: the time is taken before another run can take the lock. */
+  if (fd >= 0 && __atomic_compare_exchange_n(&lockedFd, &held, -1, 0, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
+    LogEvent("release");
+  return NEXT(close)(fd);
 }
 
 __attribute__((destructor)) static void LogExit(void) { LogEvent("exit"); }

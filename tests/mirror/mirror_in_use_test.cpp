@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <optional>
+#include <thread>
 
 #include "mirror_support.h"
 #include "tempdir.h"
+#include "unprivileged.h"
 
 namespace {
 
@@ -107,6 +110,80 @@ TEST(MirrorInUse, AFileOpenForWritingIsLeftForALaterRun) {
       EXPECT_EQ(next.exitCode, 1) << next.err;
       EXPECT_EQ(ReadFile(destination / "clip.mxf"), "the whole clip");
     }
+  }
+}
+
+// Where no lease can tell (a file of another owner, a file system without
+// leases), a file changed within the last 2 seconds counts as being written:
+// a recording caught between two writes never lands cut short.
+TEST(MirrorInUse, WhereNoLeaseTellsARecentChangeCountsAsInUse) {
+  struct Case {
+    const char* name;
+    const char* leaseErrno;  // the shim refuses the lease with it; empty: no shim
+    bool otherUser;          // written by another user, the tool run by an ordinary one
+    bool quiet;              // left alone for 2 seconds before the run
+  };
+  const Case cases[] = {
+      {"lease refused to a non-owner, written just now", "13" /* EACCES */, false, false},
+      {"no leases on the file system, written just now", "22" /* EINVAL */, false, false},
+      {"lease refused, left alone for 2 seconds", "13", false, true},
+      {"another user is recording it", "", true, false},
+  };
+  constexpr unsigned kWriter = 1000;
+  constexpr auto kQuiet = std::chrono::milliseconds(2100);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.otherUser && ::geteuid() != 0) {
+      std::printf("skipped \"%s\": taking other users' ids needs root\n", c.name);
+      continue;
+    }
+    TempDir dir;
+    const fs::path source = dir / "src", destination = dir / "dst", clip = source / "rec.mxf";
+    WriteFile(clip, "first seconds of the take");
+    WriteFile(destination / "rec.mxf", "yesterday's take");
+    const auto args = mirrortest::ProgramArgs(source, destination, false);
+    const std::vector<std::string> env =
+        *c.leaseErrno ? mirrortest::ShimEnv({"LEASE_ERRNO=" + std::string(c.leaseErrno)}) : std::vector<std::string>{};
+    const auto run = [&](const char* log) {
+      const fs::path scratch = dir / log;
+      return c.otherUser
+                 ? mirrortest::Finish(mirrortest::StartAs(testsupport::ScopedUnprivileged::Id, args, scratch), scratch)
+                 : mirrortest::RunMirror(args, scratch, env);
+    };
+    pid_t writer = -1;
+    if (c.otherUser) {
+      testsupport::ScopedUnprivileged::Give(destination);
+      testsupport::ScopedUnprivileged::Give(destination / "rec.mxf");
+      ASSERT_EQ(::chown(clip.c_str(), kWriter, kWriter), 0);
+      // Holds the clip open and adds to it now and then, as a recorder does.
+      const std::string id = std::to_string(kWriter);
+      writer = mirrortest::Start("setpriv",
+                                 {"--reuid=" + id, "--regid=" + id, "--clear-groups", "sh", "-c",
+                                  "exec >>'" + clip.string() + "'; while :; do printf ' more'; sleep 0.5; done"},
+                                 dir / "writer");
+      ASSERT_GT(writer, 0);
+      while (ReadFile(clip).find(" more") == std::string::npos)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (c.quiet) std::this_thread::sleep_for(kQuiet);
+    const mirrortest::Outcome o = run("run");
+    if (writer > 0) {
+      ::kill(writer, SIGKILL);
+      ::waitpid(writer, nullptr, 0);
+    }
+    if (c.quiet) {
+      EXPECT_EQ(o.exitCode, 1) << o.err;
+      EXPECT_EQ(ReadFile(destination / "rec.mxf"), ReadFile(clip));
+      continue;
+    }
+    EXPECT_EQ(o.exitCode, 8) << o.err;
+    EXPECT_NE(o.err.find("ERROR : File In Use "), std::string::npos) << o.err;
+    EXPECT_EQ(ReadFile(destination / "rec.mxf"), "yesterday's take");
+    // Left alone for 2 seconds, it is copied whole.
+    std::this_thread::sleep_for(kQuiet);
+    const mirrortest::Outcome next = run("next");
+    EXPECT_EQ(next.exitCode, 1) << next.err;
+    EXPECT_EQ(ReadFile(destination / "rec.mxf"), ReadFile(clip));
   }
 }
 

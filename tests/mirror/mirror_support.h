@@ -98,6 +98,16 @@ inline Outcome RunMirror(const std::vector<std::string>& args, const fs::path& s
   return Run(ROBOCOPY_PATH, args, scratch, std::move(env));
 }
 
+// The tool started as user and group `id` (tests run as root): the program
+// `setpriv` takes the ids and becomes the tool, so the pid is the tool's.
+inline pid_t StartAs(unsigned id, const std::vector<std::string>& args, const fs::path& scratch,
+                     std::vector<std::string> env = {}) {
+  std::vector<std::string> all{"--reuid=" + std::to_string(id), "--regid=" + std::to_string(id), "--clear-groups",
+                               ROBOCOPY_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  return Start("setpriv", all, scratch, std::move(env));
+}
+
 // The environment that loads the tests' fault shim (fault_shim.c) into the
 // tool, with its settings; a sanitizer's runtime would otherwise refuse it.
 inline std::vector<std::string> ShimEnv(std::vector<std::string> settings) {

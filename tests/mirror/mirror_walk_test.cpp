@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <regex>
+#include <thread>
 
 #include "exfat_mount.h"
 #include "mirror_support.h"
@@ -185,15 +188,26 @@ TEST(MirrorWalk, EachFailureLineNamesThePathWhereTheProblemIs) {
        },
        "ERROR : Copying File {dst}/sealed/new.mov : Permission denied", nullptr},
   };
+  // Every row is arranged first, then left alone for 2 seconds: the tool,
+  // run as another user, gets no lease on root's files, and takes a file
+  // changed within the last 2 seconds for one still being written.
+  std::vector<std::unique_ptr<TempDir>> dirs, logDirs;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir dir, logs;
+    const TempDir& dir = *dirs.emplace_back(std::make_unique<TempDir>());
+    const TempDir& logs = *logDirs.emplace_back(std::make_unique<TempDir>());
     const fs::path src = dir / "src", dst = dir / "dst";
     WriteFile(src / "a.txt", "a");
     fs::create_directories(dst);
     c.arrange(src, dst);
     testsupport::ScopedUnprivileged::Give(dst);
     testsupport::ScopedUnprivileged::Give(logs.path());
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const TempDir &dir = *dirs[i], &logs = *logDirs[i];
+    const fs::path src = dir / "src", dst = dir / "dst";
     const mirrortest::Outcome o = RunTool(mirrortest::ProgramArgs(src, dst, false), logs / "run", true);
     const std::string line = std::regex_replace(std::regex_replace(c.line, std::regex("\\{src\\}"), src.string()),
                                                 std::regex("\\{dst\\}"), dst.string());
