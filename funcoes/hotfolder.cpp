@@ -96,8 +96,9 @@ bool THotFolderSchedule::Held(const WideString& path, Clock::time_point now) {
 std::vector<WideString> FilesLeftInUse(const TMirrorFailures& failures, const WideString& sourceRoot,
                                        const WideString& destinationRoot) {
   // "ERROR : File In Use <path> : <reason>" from the mirror tool, which names
-  // the file where it would land; "ERROR 32 (0x00000020) Copying File <path> :
-  // <reason>" from robocopy.exe. Either is taken back to the source's file.
+  // the source's file (a tool of an older build named the file where it would
+  // land); "ERROR 32 (0x00000020) Copying File <path> : <reason>" from
+  // robocopy.exe. Each is taken back to the source's file.
   static const WideString tool = u"ERROR : File In Use ", copying = u"Copying File ", reason = u" : ";
   std::vector<WideString> files;
   for (const TMirrorFailures::Line& line : failures.Lines()) {

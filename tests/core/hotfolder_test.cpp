@@ -158,25 +158,37 @@ TEST(HotFolderSchedule, ANewWatchForgetsTheFilesOfTheOldOne) {
 }
 
 TEST(FilesLeftInUse, TakesEachNamedFileBackToTheSource) {
+  // Full paths as each system writes them.
+#ifdef _WIN32
+  const std::string src = "C:\\src", dst = "C:\\dst", sep = "\\";
+#else
+  const std::string src = "/src", dst = "/dst", sep = "/";
+#endif
+  const auto w = [](const std::string& text) { return std::u16string(text.begin(), text.end()); };
   struct Case {
-    const char* output;
+    std::string output;
     std::vector<std::u16string> files;
   } cases[] = {
-      {"ERROR : File In Use /dst/day/clip.mxf : open for writing\n", {u"/src/day/clip.mxf"}},
-      {"ERROR : File In Use day/clip.mxf : open for writing\n", {u"/src/day/clip.mxf"}},
-      {"2026/01/02 10:00:00 ERROR 32 (0x00000020) Copying File /src/clip.mxf\n"
-       "The process cannot access the file because it is being used by another process.\n",
-       {u"/src/clip.mxf"}},
-      {"ERROR : Copying File /dst/full.mxf : No space left on device\n", {}},
-      {"ERROR : File In Use /dst/a.mxf : open for writing\nERROR : File In Use /dst/b.mxf : open for writing\n",
-       {u"/src/a.mxf", u"/src/b.mxf"}},
+      {"ERROR : File In Use " + src + sep + "day" + sep + "clip.mxf : open for writing\n",
+       {w(src + sep + "day" + sep + "clip.mxf")}},
+      {"ERROR : File In Use " + dst + sep + "day" + sep + "clip.mxf : open for writing\n",
+       {w(src + sep + "day" + sep + "clip.mxf")}},
+      {"ERROR : File In Use day" + sep + "clip.mxf : open for writing\n", {w(src + sep + "day" + sep + "clip.mxf")}},
+      {"2026/01/02 10:00:00 ERROR 32 (0x00000020) Copying File " + src + sep +
+           "clip.mxf\n"
+           "The process cannot access the file because it is being used by another process.\n",
+       {w(src + sep + "clip.mxf")}},
+      {"ERROR : Copying File " + dst + sep + "full.mxf : No space left on device\n", {}},
+      {"ERROR : File In Use " + src + sep + "a.mxf : open for writing\nERROR : File In Use " + src + sep +
+           "b.mxf : open for writing\n",
+       {w(src + sep + "a.mxf"), w(src + sep + "b.mxf")}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.output);
     TMirrorFailures failures;
     failures.Feed(c.output);
     failures.Finish();
-    EXPECT_EQ(FilesLeftInUse(failures, u"/src", u"/dst/"), c.files);
+    EXPECT_EQ(FilesLeftInUse(failures, w(src), w(dst + sep)), c.files);
   }
 }
 
