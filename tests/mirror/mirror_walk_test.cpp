@@ -11,7 +11,7 @@
 #include <regex>
 #include <thread>
 
-#include "exfat_mount.h"
+#include "ext4_volume.h"
 #include "mirror_support.h"
 #include "tempdir.h"
 #include "unprivileged.h"
@@ -219,8 +219,8 @@ TEST(MirrorWalk, EachFailureLineNamesThePathWhereTheProblemIs) {
 }
 
 TEST(MirrorWalk, LostAndFoundAtAFileSystemsRootIsNeitherCopiedNorPurged) {
-  testsupport::Ext4Mount ext4;
-  if (!ext4.Reason().empty()) GTEST_SKIP() << "no ext4 file system: " << ext4.Reason();
+  testsupport::Ext4Volume ext4;
+  if (!ext4.Mounted()) GTEST_SKIP() << "no ext4 file system: " << ext4.Refusal();
   const fs::path root = ext4.path();
   ASSERT_TRUE(fs::is_directory(root / "lost+found"));
   struct Case {

@@ -1,9 +1,8 @@
 // Real file systems for a test: an image file formatted by the system's mkfs,
 // attached to a loop device and mounted, unmounted and detached at the end.
 // ExfatMount: mkfs.exfat and mount.exfat-fuse (Debian exfatprogs,
-// exfat-fuse), a destination that ignores letter case. Ext4Mount: mkfs.ext4,
-// whose root holds lost+found. Needs root; where the system cannot mount it,
-// Reason() says why and the test skips.
+// exfat-fuse), a destination that ignores letter case. Needs root; where the
+// system cannot mount it, Reason() says why and the test skips.
 #pragma once
 
 #include <unistd.h>
@@ -73,11 +72,6 @@ class ExfatMount : public ImageMount {
  public:
   explicit ExfatMount(int megabytes = 64)
       : ImageMount(megabytes, "mkfs.exfat", "mount.exfat-fuse", "exfatprogs, exfat-fuse, /dev/fuse") {}
-};
-
-class Ext4Mount : public ImageMount {
- public:
-  explicit Ext4Mount(int megabytes = 16) : ImageMount(megabytes, "mkfs.ext4 -q -F", "mount -t ext4", "e2fsprogs") {}
 };
 
 }  // namespace testsupport
