@@ -14,6 +14,7 @@
 #include "funcoes/mirrormeter.h"
 #include "funcoes/paths.h"
 #include "funcoes/runner.h"
+#include "platform/fs.h"
 #include "platform/process.h"
 #include "toolkit/handlers.h"
 #include "toolkit/layout.h"
@@ -398,16 +399,20 @@ void TFrmTarnvel::FolderChanged(TFolderMon* Sender, TFolderItemInfo AFolderItem)
   // A folder that appears under a name (made, moved in, renamed) brings what
   // it holds; other reports of a folder are its own entries changing, which
   // are reported by their own names.
+  const bool isFile = FileExists(path);
   const bool folderAppeared =
       (AFolderItem.Action == faNew || AFolderItem.Action == faRenamedNew) && DirectoryExists(path);
-  if (FileExists(path) || folderAppeared)
+  // What no run would copy (a writer's hidden temporary, say) asks for none.
+  if ((isFile || folderAppeared) && !MirrorLeavesOut(AFolderItem.Name, isFile, isFile && platform::PathIsHidden(path)))
     HotFolderAsk(FSchedule.Reported(path, Sender->ChangeReadAt(), THotFolderSchedule::Clock::now()));
   ShowReportedChange();
+  emit ChangeHandled(Q(AFolderItem.Name));
 }
 
 void TFrmTarnvel::FolderChangesLost(TFolderMon* Sender) {
   HotFolderAsk(FSchedule.Lost(Sender->ChangeReadAt()));
   ShowReportedChange();
+  emit ChangeHandled({});
 }
 
 void TFrmTarnvel::ShowReportedChange() {

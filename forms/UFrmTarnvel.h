@@ -74,6 +74,12 @@ class TFrmTarnvel : public TForm {
   bool SourceIsFallback() const { return FSourceIsFallback; }
   bool DestinationIsFallback() const { return FDestinationIsFallback; }
 
+ signals:
+  // A report of the monitor handled, by the name it gave (relative to the
+  // source), or an empty name for changes lost. Reports come in the order of
+  // their changes.
+  void ChangeHandled(const QString& name);
+
  private:
   void CreateControls();
   void ConnectHandlers();

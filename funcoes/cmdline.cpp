@@ -1,5 +1,6 @@
 #include "funcoes/cmdline.h"
 
+#include "funcoes/paths.h"
 #include "platform/text.h"
 
 namespace {
@@ -10,6 +11,11 @@ constexpr const char16_t* TailHead = u"  /MIR  ";
 constexpr const char16_t* KeepExtras = u"/XX ";
 constexpr const char16_t* TailRest =
     u"/FFT /Z /XA:H  /R:0 /XD $Recycle.bin Boot Recycler \"System Volume Information\"  /XF *.exe  ";
+
+// The folders and files that tail leaves out, for the hot folder to know
+// which reports no run would copy.
+constexpr const char16_t* SkippedFolders[] = {u"$Recycle.bin", u"Boot", u"Recycler", u"System Volume Information"};
+constexpr const char16_t* SkippedFileExtension = u".EXE";
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
@@ -116,4 +122,23 @@ WideString TrimControl(const WideString& line) {
   while (first < last && line[first] <= 32) ++first;
   while (last > first && line[last - 1] <= 32) --last;
   return line.substr(first, last - first);
+}
+
+bool MirrorLeavesOut(const WideString& relativePath, bool isFile, bool hidden) {
+  if (isFile && hidden) return true;
+  size_t start = 0;
+  while (start <= relativePath.size()) {
+    size_t end = relativePath.find(PathDelim, start);
+    if (end == WideString::npos) end = relativePath.size();
+    const WideString name = relativePath.substr(start, end - start);
+    const bool last = end == relativePath.size();
+    if (last && isFile) {
+      const WideString ext(SkippedFileExtension);
+      return name.size() >= ext.size() && platform::AsciiUpper(name.substr(name.size() - ext.size())) == ext;
+    }
+    for (const char16_t* folder : SkippedFolders)
+      if (platform::SameTextAscii(name, folder)) return true;
+    start = end + 1;
+  }
+  return false;
 }

@@ -14,6 +14,12 @@
 // written as it is. preserve adds "/XX": files only in the destination are kept.
 WideString MirrorCommandLine(const WideString& source, const WideString& destination, bool preserve);
 
+// Whether the command line above leaves an item of the source out, by its
+// path relative to the source: a file that is hidden or a program (*.exe), or
+// anything inside a folder it skips, at any depth. Names compare without
+// regard to ASCII case, as the mirror tool compares them.
+bool MirrorLeavesOut(const WideString& relativePath, bool isFile, bool hidden);
+
 // The arguments of a command line by the rules of CommandLineToArgvW: the first
 // one (the program) ends at the next blank or tab, or is taken up to the next
 // double quote when it begins with one; then arguments are separated by blanks

@@ -17,6 +17,10 @@ bool PathIsDirectory(const std::u16string& path);
 // True for an existing entry that is not a folder (a link counts by its target).
 bool PathIsFile(const std::u16string& path);
 
+// Whether the system marks the entry hidden, as the mirror tool sees it: a
+// name that begins with a dot on POSIX, the hidden attribute on Windows.
+bool PathIsHidden(const std::u16string& path);
+
 // Creates one folder whose parent exists. False when the system refuses.
 bool MakeDirectory(const std::u16string& path);
 

@@ -38,6 +38,12 @@ bool PathIsFile(const std::u16string& path) {
   return native && stat(native->c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool PathIsHidden(const std::u16string& path) {
+  const size_t slash = path.find_last_of(u'/');
+  const size_t name = slash == std::u16string::npos ? 0 : slash + 1;
+  return name < path.size() && path[name] == u'.';
+}
+
 bool MakeDirectory(const std::u16string& path) {
   const auto native = PathToUtf8(path);
   return native && mkdir(native->c_str(), 0777) == 0;

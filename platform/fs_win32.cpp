@@ -47,6 +47,11 @@ bool PathIsFile(const std::u16string& path) {
          !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool PathIsHidden(const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(W(ApiPath(path)));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+}
+
 bool MakeDirectory(const std::u16string& path) { return CreateDirectoryW(W(ApiPath(path)), nullptr) != 0; }
 
 std::u16string ResolvedPath(const std::u16string& path) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
@@ -169,6 +171,37 @@ TEST(PurgesExtras, MirrorOrPurgeWithoutKeepingExtras) {
   for (const auto& c : cases) {
     SCOPED_TRACE(platform::ToUtf8(c.line));
     EXPECT_EQ(PurgesExtras(c.line), c.purges);
+  }
+}
+
+TEST(MirrorLeavesOut, WhatTheMirrorCommandLineSkips) {
+  const auto path = [](std::u16string text) {
+    std::replace(text.begin(), text.end(), u'/', PathDelim);
+    return text;
+  };
+  const struct {
+    std::u16string relative;
+    bool isFile, hidden, leftOut;
+  } cases[] = {
+      {u"clip.mxf", true, false, false},
+      {u".clip.mxf.Xa12bc", true, true, true},  // a writer's hidden temporary
+      {u"dia1/.DS_Store", true, true, true},
+      {u".ocultas/clip.mxf", true, false, false},  // a hidden folder's files are copied
+      {u"setup.exe", true, false, true},
+      {u"dia1/Setup.EXE", true, false, true},
+      {u".exe", true, false, true},
+      {u"clip.exe.mxf", true, false, false},
+      {u"ferramentas.exe", false, false, false},  // a folder named like a program
+      {u"$RECYCLE.BIN/clip.mxf", true, false, true},
+      {u"dia1/System Volume Information/x", true, false, true},
+      {u"recycler", false, false, true},
+      {u"Boot", true, false, false},  // a file, not the folder
+      {u"Boots/clip.mxf", true, false, false},
+      {u"", false, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(platform::ToUtf8(c.relative));
+    EXPECT_EQ(MirrorLeavesOut(path(c.relative), c.isFile, c.hidden), c.leftOut);
   }
 }
 

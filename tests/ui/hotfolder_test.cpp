@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <QEventLoop>
+#include <QProcess>
 #include <optional>
 
 #include "ext4_volume.h"
@@ -30,6 +31,7 @@
 #include "small_volume.h"
 #include "tempdir.h"
 #include "uitest.h"
+#include "unprivileged.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -117,6 +119,7 @@ class HotFolderTest : public QObject {
   std::unique_ptr<TFrmTarnvel> FForm;
   fs::path FSource, FDestination, FRuns, FHold, FHoldAfter, FMirrored;
   fs::path FTool;                                           // our robocopy in the test program's folder
+  const char* FUnsettled = nullptr;                         // why a wait for quiet failed: fails the test
   std::function<std::unique_ptr<TFolderPicker>()> FPicker;  // the one before the test
 
   // Each start of the mirror tool adds a line to the runs file; while the hold
@@ -142,16 +145,47 @@ class HotFolderTest : public QObject {
     for (std::string line; std::getline(in, line);) ++lines;
     return lines;
   }
-  // Waits until no mirror runs and no new one has started for a while.
+  // Proves that the reports of every change made before it were handled: a
+  // change of its own that no run copies (a program file), whose report comes
+  // after theirs. Without a watch there are no reports to wait for, only the
+  // events already queued.
+  bool Barrier() {
+    const TFolderMon* monitor = FForm ? FForm->FolderMon() : nullptr;
+    if (!monitor || !monitor->IsActive()) {
+      QTest::qWait(50);
+      return true;
+    }
+    static int barriers = 0;
+    const QString name = QStringLiteral("barreira%1.exe").arg(++barriers);
+    bool handled = false;
+    const TChangeClock::time_point made = TChangeClock::now();
+    // Changes lost, read after the sentinel was made, cover it too.
+    const QMetaObject::Connection seen =
+        QObject::connect(FForm.get(), &TFrmTarnvel::ChangeHandled, [&](const QString& reported) {
+          handled |= reported == name || (reported.isEmpty() && monitor->ChangeReadAt() >= made);
+        });
+    const fs::path sentinel = fs::path(monitor->Folder()) / name.toStdString();
+    WriteFile(sentinel, "");
+    const bool ok = PumpUntil([&] { return handled; });
+    QObject::disconnect(seen);
+    fs::remove(sentinel);
+    if (!ok) FUnsettled = "the barrier's report never came";
+    return ok;
+  }
+  // Waits until the reports so far were handled and the runs they asked for
+  // have started and ended; the number of runs so far. A pass counts when no
+  // run started or was going on across its barrier.
   int Settled() {
-    int runs = -1;
-    for (int quiet = 0; quiet < 25;) {
-      QTest::qWait(40);
+    int runs = Runs();
+    for (int pass = 0; pass < 50; ++pass) {
+      PumpUntil([] { return !MirrorRunning; });
+      if (!Barrier()) return -1;
       const int now = Runs();
-      quiet = (now == runs && !MirrorRunning) ? quiet + 1 : 0;
+      if (now == runs && !MirrorRunning) return now;
       runs = now;
     }
-    return runs;
+    FUnsettled = "the runs never settled";
+    return -1;
   }
   void ShowWindow() {
     Application->CreateForm(FrmTarnvel);
@@ -187,6 +221,7 @@ class HotFolderTest : public QObject {
     PlaceTool();
     ShownBoxes.clear();
     FPicker = CreateFolderPicker;
+    FUnsettled = nullptr;
   }
   void cleanup() {
     CreateFolderPicker = FPicker;
@@ -199,6 +234,7 @@ class HotFolderTest : public QObject {
     fs::remove(FTool);
     FTemp.reset();
     FSettings.reset();
+    QVERIFY2(!FUnsettled, FUnsettled);
   }
 
   void FirstStartWatchesTheSource() {
@@ -491,6 +527,71 @@ class HotFolderTest : public QObject {
     QCOMPARE(partial.load(), 0);
     QVERIFY(ReadFile(copy) == ReadFile(clip));
     Settled();
+  }
+
+  // A recording by another user while the program runs as an ordinary user:
+  // neither the window nor the mirror tool may take the writer's lease, so the
+  // file counts as in use while it changed within the last 2 seconds. The
+  // destination never holds it cut short under its name, even across the
+  // writer's pauses, and it arrives whole once the writer has been quiet.
+  void ARecordingOfAnotherUserArrivesOnlyWhole() {
+    if (geteuid() != 0) QSKIP("needs root, to run the writer and the program as two other users");
+    const QString writerId = "65533";
+    const fs::path clip = FSource / "gravando.mxf", copy = FDestination / "gravando.mxf";
+    ShowWindow();
+    Settled();
+    // The ordinary user reaches the tool, its logs and both folders.
+    for (const fs::path& path : {FTemp->path(), FSource, FDestination}) fs::permissions(path, fs::perms::all);
+    fs::permissions(FTool, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+    for (const fs::path& log : {FRuns, FMirrored}) {
+      std::ofstream{log, std::ios::app};
+      fs::permissions(log, fs::perms::all);
+    }
+    QProcess writer;
+    writer.start("setpriv", {"--reuid=" + writerId, "--regid=" + writerId,
+                             "--clear-groups", "sh", "-c",
+                             "exec >'" + N(clip) +
+                                 "'; for pause in 0 0.2 1 0.3 1.2 0.1 0.5; do sleep $pause; head -c 1048576 /dev/zero; done"});
+    QVERIFY(writer.waitForStarted());
+    int cutShort = 0;
+    bool arrived = false;
+    {
+      testsupport::ScopedUnprivileged user;
+      if (user.Active()) {
+        while (writer.state() != QProcess::NotRunning) {
+          QTest::qWait(20);
+          cutShort += fs::exists(copy);
+        }
+        arrived = Mirrored("gravando.mxf");
+        Settled();
+      }
+    }
+    writer.waitForFinished();
+    QVERIFY(writer.exitCode() == 0);
+    QCOMPARE(cutShort, 0);
+    QVERIFY(arrived);
+    QCOMPARE(fs::file_size(copy), std::uintmax_t(7 << 20));
+  }
+
+  // A writer's hidden temporary (as rsync writes ".name.XXXXXX" and renames it
+  // when done) starts no run while it grows: no run would copy it. The rename
+  // to the real name brings the file.
+  void AHiddenTemporaryStartsNoRun() {
+    ShowWindow();
+    const int runs = Settled();
+    const fs::path temporary = FSource / ".gravando.mxf.Xa12bc";
+    {
+      std::ofstream out(temporary, std::ios::binary);
+      for (int piece = 0; piece < 5; ++piece) {
+        out << std::string(256 * 1024, 'p') << std::flush;
+        QCOMPARE(Settled(), runs);
+      }
+    }
+    QCOMPARE(Settled(), runs);
+    fs::rename(temporary, FSource / "gravando.mxf");
+    QVERIFY(Mirrored("gravando.mxf"));
+    QVERIFY(!fs::exists(FDestination / temporary.filename()));
   }
 
   // Copying many small files into the source costs a handful of runs, and
