@@ -214,8 +214,12 @@ int main(int argc, char** argv) {
   if (already > 0) {
     // The first run mirrors what is there; the measures start after it.
     const Clock::time_point start = Clock::now();
-    Pump([&] { return fs::exists(destination / "bulk" / std::to_string((already - 1) % 1000) / (std::to_string(already - 1) + ".xml")); },
-         std::chrono::seconds(600));
+    Pump(
+        [&] {
+          return fs::exists(destination / "bulk" / std::to_string((already - 1) % 1000) /
+                            (std::to_string(already - 1) + ".xml"));
+        },
+        std::chrono::seconds(600));
     Pump([] { return !MirrorRunning; }, std::chrono::seconds(600));
     std::printf("%d files already there, mirrored in %.0f ms\n", already, Ms(Clock::now() - start));
   }

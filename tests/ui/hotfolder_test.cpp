@@ -549,10 +549,10 @@ class HotFolderTest : public QObject {
       fs::permissions(log, fs::perms::all);
     }
     QProcess writer;
-    writer.start("setpriv", {"--reuid=" + writerId, "--regid=" + writerId,
-                             "--clear-groups", "sh", "-c",
-                             "exec >'" + N(clip) +
-                                 "'; for pause in 0 0.2 1 0.3 1.2 0.1 0.5; do sleep $pause; head -c 1048576 /dev/zero; done"});
+    writer.start("setpriv",
+                 {"--reuid=" + writerId, "--regid=" + writerId, "--clear-groups", "sh", "-c",
+                  "exec >'" + N(clip) +
+                      "'; for pause in 0 0.2 1 0.3 1.2 0.1 0.5; do sleep $pause; head -c 1048576 /dev/zero; done"});
     QVERIFY(writer.waitForStarted());
     int cutShort = 0;
     bool arrived = false;
