@@ -1,23 +1,44 @@
 #!/usr/bin/env bash
-# The mirror tool against rsync (and cp for one large file), each case the
-# median of at least 5 runs with warm caches, printed as a ratio to rsync.
-# Needs: hyperfine rsync python3 coreutils, and a built robocopy.
+# The mirror tool against rsync and against the durable peers (rsync or cp
+# followed by sync -f, since the tool's copies are on the disk when it ends),
+# with the destination on a journaled ext4 disk image that the script makes,
+# mounts and removes (root only) and the source on the work folder's file
+# system with warm caches. The tools take turns in each round; every figure is
+# the median of RUNS rounds (default 3), and one table ends the run.
 #   bench/mirror_vs_rsync.sh [path/to/robocopy] [work folder]
-# FOLDERS=40 makes a tree of 20,000 files instead of 100,000 (500 per folder).
-# The work folder needs about 5 GiB free and is removed at the end.
-# Put it on the kind of disk a user mirrors to (ext4 with a journal, say): on
-# ext4 without one, inodes freed by the previous run's removal are skipped for
-# 30 s, which slows every fresh run that follows by seconds.
+# FILES=100000 small files of 0-2 KiB in FOLDERS=1400 folders (smaller values
+# for a quick look); BIG_MIB=2048 for the large file. The work folder needs
+# about 16 GiB free.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 tool=$(realpath "${1:-$root/build/native/program/robocopy}")
 work=${2:-${TMPDIR:-/tmp}/tarnvel-mirror-bench}
-runs=${RUNS:-5}
-folders=${FOLDERS:-200}
+runs=${RUNS:-3}
+files=${FILES:-100000}
+folders=${FOLDERS:-1400}
+big_mib=${BIG_MIB:-2048}
 [ -x "$tool" ] || { echo "no robocopy at $tool (build it first)"; exit 1; }
-rm -rf "$work"; mkdir -p "$work"
-trap 'rm -rf "$work"' EXIT
+if [ "$(id -u)" -ne 0 ]; then
+  echo "mirror_vs_rsync: needs root to make and mount the ext4 disk image; nothing measured"
+  exit 0
+fi
+
+loop=""
+cleanup() {
+  cd /
+  mountpoint -q "$work/disk" && umount "$work/disk"
+  [ -z "$loop" ] || losetup -d "$loop" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cleanup
+mkdir -p "$work/disk"
 cd "$work"
+truncate -s $(( (big_mib * 3 + files * 12 / 1024 + 2048) ))M disk.img
+mkfs.ext4 -q -F disk.img
+loop=$(losetup --direct-io=on --find --show disk.img)
+mount "$loop" disk
+dest=$work/disk
 
 # The program's own line, and rsync with the same exclusions.
 tail_args=(/MIR /FFT /Z /XA:H /R:0 /XD '$Recycle.bin' Boot Recycler "System Volume Information" /XF '*.exe')
@@ -25,49 +46,96 @@ rsync_args=(-r --times --delete --modify-window=2 "--exclude=[\$][rR][eE][cC][yY
             "--exclude=[bB][oO][oO][tT]/" "--exclude=[rR][eE][cC][yY][cC][lL][eE][rR]/"
             "--exclude=[sS][yY][sS][tT][eE][mM] [vV][oO][lL][uU][mM][eE] [iI][nN][fF][oO][rR][mM][aA][tT][iI][oO][nN]/"
             "--include=*.[eE][xX][eE]/" "--exclude=*.[eE][xX][eE]" "--include=.*/" "--exclude=.*")
-# robocopy's exit bits below 8 mean success.
-ours() { printf '%q ' "$tool" "$1/" "$2/" "${tail_args[@]}"; printf '; [ $? -lt 8 ]'; }
-theirs() { printf '%q ' rsync "${rsync_args[@]}" "$1/" "$2/"; }
 
-echo "generating $((folders * 500)) files of 0-2 KiB in $folders folders"
-python3 - "$folders" <<'PY'
+# Times one command (a shell line) into times/<case>.<tool>; robocopy's exit
+# bits below 8 mean success.
+timed() {
+  local case=$1 who=$2 line=$3 start end
+  start=$(date +%s.%N)
+  bash -c "$line" >/dev/null 2>"times/last.err" || {
+    local rc=$?
+    if [ "$who" != ours ] || [ "$rc" -ge 8 ]; then echo "$case/$who failed ($rc):"; cat times/last.err; exit 1; fi
+  }
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >>"times/$case.$who"
+}
+ours() { printf '%q ' "$tool" "$1/" "$2/" "${tail_args[@]}"; }
+rsync_to() { printf '%q ' rsync "${rsync_args[@]}" "$1/" "$2/"; }
+# Empties the disk between fresh runs, outside the timing, and lets the
+# journal catch up so that one tool's removals do not slow the next.
+clear_disk() { rm -rf "$dest"/*; sync -f "$dest"; }
+mkdir times
+
+echo "generating $files files of 0-2 KiB in $folders folders, and $files in one folder"
+python3 - "$files" "$folders" <<'PY'
 import os, random, sys
 random.seed(1)
-for d in range(int(sys.argv[1])):
-    folder = f"small/folder{d:03}"
-    os.makedirs(folder)
-    for f in range(500):
-        with open(f"{folder}/file{f:03}.dat", "wb") as out:
-            out.write(os.urandom(random.randint(0, 2048)))
+files, folders = int(sys.argv[1]), int(sys.argv[2])
+for i in range(files):
+    folder = f"small/folder{i % folders:04}"
+    if i < folders:
+        os.makedirs(folder)
+    with open(f"{folder}/file{i:06}.dat", "wb") as out:
+        out.write(os.urandom(random.randint(0, 2048)))
+os.makedirs("flat")
+for i in range(files):
+    with open(f"flat/file{i:06}.dat", "wb") as out:
+        out.write(os.urandom(random.randint(0, 64)))
 PY
-find small -type f | shuf -n $((folders * 5)) --random-source=<(yes) > touched.list
+echo "generating one file of $big_mib MiB"
+mkdir big && head -c $((big_mib << 20)) /dev/urandom >big/clip.mov
+cat small/*/* flat/* big/clip.mov >/dev/null  # warm caches for the source
 
-bench() {  # name, then hyperfine arguments
-  local name=$1; shift
-  hyperfine --show-output --runs "$runs" --export-json "$name.json" "$@" 2>&1 | grep -iE "error|terminated" || true
-}
-# cp makes no check and no durable write: it shows what the file system allows.
-bench fresh --prepare 'rm -rf ours theirs copy' "$(ours small ours)" "$(theirs small theirs)" \
-  "cp -r --preserve=timestamps small copy"
-bench noop "$(ours small ours)" "$(theirs small theirs)"
-bench touched --prepare 'xargs -a touched.list touch' "$(ours small ours)" "$(theirs small theirs)"
-rm -rf ours theirs copy
+for round in $(seq "$runs"); do
+  echo "round $round of $runs"
+  # Fresh, then a no-op right after it (the disk still busy with the fresh
+  # run's write-back), then a no-op with everything settled.
+  clear_disk; timed fresh ours "$(ours small "$dest/ours")"; timed noop_after ours "$(ours small "$dest/ours")"
+  sync -f "$dest"; timed noop ours "$(ours small "$dest/ours")"
+  clear_disk; timed fresh rsync "$(rsync_to small "$dest/rsync")"
+  timed noop_after rsync "$(rsync_to small "$dest/rsync")"
+  sync -f "$dest"; timed noop rsync "$(rsync_to small "$dest/rsync")"
+  clear_disk; timed fresh rsync_sync "$(rsync_to small "$dest/rsync") && sync -f $dest"
+  clear_disk; timed fresh cp_sync "cp -r --preserve=timestamps small $dest/cp && sync -f $dest"
+  clear_disk
+  # One folder of many entries.
+  timed flat_fresh ours "$(ours flat "$dest/ours")"; timed flat_noop ours "$(ours flat "$dest/ours")"
+  timed flat_fresh rsync "$(rsync_to flat "$dest/rsync")"; timed flat_noop rsync "$(rsync_to flat "$dest/rsync")"
+  clear_disk
+  timed large ours "$(ours big "$dest/ours")"
+  clear_disk; timed large cp_sync "mkdir $dest/cp && cp --preserve=timestamps big/clip.mov $dest/cp/ && sync -f $dest"
+  clear_disk; timed large rsync_sync "$(rsync_to big "$dest/rsync") && sync -f $dest"
+  clear_disk
+done
 
-echo "generating one 2 GiB file"
-mkdir big && head -c $((2 << 30)) /dev/urandom > big/clip.mov
-bench large --prepare 'rm -rf ours theirs copy; mkdir copy' "$(ours big ours)" "$(theirs big theirs)" \
-  "cp --preserve=timestamps big/clip.mov copy/clip.mov" \
-  "cp --preserve=timestamps big/clip.mov copy/clip.mov && sync -f copy/clip.mov"
-
-python3 - "$tool" <<'PY'
-import json, sys
-print(f"mirror tool {sys.argv[1]} against rsync; medians in seconds")
-for name, what in [("fresh", "fresh mirror, small files"), ("noop", "no-op re-mirror"),
-                   ("touched", "after touching 1% of the files"), ("large", "one 2 GiB file")]:
-    results = json.load(open(f"{name}.json"))["results"]
-    ours, rsync = results[0]["median"], results[1]["median"]
-    line = f"{what:34} ours {ours:8.3f}  rsync {rsync:8.3f}  ratio {ours / rsync:5.2f}"
-    for label, other in zip(["cp", "cp+sync"], results[2:]):
-        line += f"  {label} {other['median']:8.3f}  ratio to {label} {ours / other['median']:5.2f}"
-    print(line)
+python3 - "$tool" "$files" "$folders" "$big_mib" "$(nproc)" "$(cut -d' ' -f1-3 /proc/loadavg)" <<'PY'
+import statistics, sys
+tool, files, folders, big, cores, load = sys.argv[1:]
+def median(case, who):
+    try:
+        return statistics.median(float(x) for x in open(f"times/{case}.{who}"))
+    except FileNotFoundError:
+        return None
+rows = [  # case, what, peer, goal
+    ("fresh", f"fresh, {files} files in {folders} folders", "rsync_sync", 0.55),
+    ("fresh", "", "cp_sync", 0.65),
+    ("fresh", "", "rsync", None),
+    ("noop_after", "no-op right after a fresh mirror", "rsync", 0.30),
+    ("noop", "no-op, settled", "rsync", 0.30),
+    ("flat_noop", f"no-op, {files} files in one folder", "rsync", 0.30),
+    ("flat_fresh", f"fresh, {files} files in one folder", "rsync", None),
+    ("large", f"one {big} MiB file, fresh", "cp_sync", 1.0),
+    ("large", "", "rsync_sync", None),
+]
+names = {"rsync": "rsync", "rsync_sync": "rsync + sync -f", "cp_sync": "cp + sync -f"}
+print(f"\nmirror tool {tool}; destination on a journaled ext4 image (direct I/O loop); {cores} cores, load {load}")
+print(f"{'case':42} {'tool s':>8}  {'peer':16} {'peer s':>8} {'ratio':>6} {'goal':>6}")
+for case, what, peer, goal in rows:
+    ours, theirs = median(case, "ours"), median(case, peer)
+    if ours is None or theirs is None:
+        continue
+    ratio = ours / theirs
+    verdict = "" if goal is None else ("  met" if ratio <= goal else "  NOT MET")
+    goal_text = "" if goal is None else f"{goal:.2f}"
+    print(f"{what:42} {ours:8.3f}  {names[peer]:16} {theirs:8.3f} {ratio:6.2f} {goal_text:>6}{verdict}")
 PY
