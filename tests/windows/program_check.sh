@@ -5,8 +5,8 @@
 # platform plugin: its window is found by its title, "Sincronizar" mirrors two
 # folders with the stand-in robocopy.exe beside the program, the
 # destination is checked and the program is closed. A screenshot of the screen
-# is left in BUILD/program_check.png.
-# Needs a booted WINEPREFIX, Xvfb, xdotool and ImageMagick's import. Prints one
+# is left in BUILD/program_check.png where ImageMagick's import is at hand.
+# Needs a booted WINEPREFIX, Xvfb, xdotool and unzip. Prints one
 # line per check; the exit status is the number of failed checks.
 #   program_check.sh BUILD
 set -uo pipefail
@@ -95,7 +95,7 @@ sync_click() {
   within 60 mirrored || { (cd "$dst" && find . | sort); return 1; }
 }
 check "\"Sincronizar\" mirrors the source into the destination" sync_click
-import -window root "$build/program_check.png" 2>/dev/null
+! command -v import >/dev/null || import -window root "$build/program_check.png" 2>/dev/null
 # Closed as a user closes it; the program ends with exit code 0.
 closed() {
   "$wine" taskkill /im tarnvel.exe >/dev/null 2>&1
