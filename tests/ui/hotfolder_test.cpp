@@ -133,7 +133,8 @@ class HotFolderTest : public QObject {
   void PlaceTool() {
 #ifdef _WIN32
     FTool = fs::path(platform::ExecutableFolder()) / "robocopy.exe";
-    fs::copy_file(TARNVEL_COUNTING_ROBOCOPY, FTool, fs::copy_options::overwrite_existing);
+    fs::remove(FTool);  // MinGW's copy_file refuses to overwrite
+    fs::copy_file(TARNVEL_COUNTING_ROBOCOPY, FTool);
     qputenv("TARNVEL_COUNTING_TOOL", TARNVEL_MIRROR_TOOL);
     qputenv("TARNVEL_COUNTING_RUNS", FRuns.string().c_str());
     qputenv("TARNVEL_COUNTING_HOLD", FHold.string().c_str());
