@@ -3,8 +3,10 @@
 #   native    the core, mirror and window tests
 #   sanitize  the same tests built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   threads   the core and mirror tests built with ThreadSanitizer
-#   windows   the core cross-built with MinGW-w64 and run under Wine, and the
-#             program's resource script compiled with windres
+#   windows   everything cross-built with MinGW-w64 against a MinGW build of
+#             Qt (scripts/qt-mingw.sh, built once and cached), its tests run
+#             under Wine, the program's resource script compiled with windres,
+#             and the portable zip made, unpacked and its program run
 # Ends with one line "N passed, N failed" over all legs.
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -73,6 +75,9 @@ boot_wine() {
   rm -rf "$WINEPREFIX"
   wineserver -p >/dev/null 2>&1
   wineboot -i >/dev/null 2>&1 </dev/null
+  # Wine passes no QT_ variable from the Unix environment on to its programs;
+  # the prefix's own environment gives the tests the offscreen platform.
+  wine reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /d offscreen /f >/dev/null 2>&1
 }
 # The program file's resources (process declaration, icon, version block) compile.
 if (cd app && x86_64-w64-mingw32-windres -O coff tarnvel.rc -o "$root/build/tarnvel.res.o"); then
@@ -80,10 +85,33 @@ if (cd app && x86_64-w64-mingw32-windres -O coff tarnvel.rc -o "$root/build/tarn
 else
   broken_legs+=("windows (tarnvel.rc)"); total_failed=$((total_failed + 1))
 fi
-LEG_BEFORE_TESTS=boot_wine \
-  leg windows build/mingw -V -- -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
-  -DTARNVEL_BUILD_UI=OFF -DTARNVEL_BUILD_BENCH=OFF
+windows_start=$SECONDS
+# Window tests with findings under Wine still open; named, never silently left out.
+windows_open_findings="ui_folders_test|ui_folderviews_test|ui_layout_test|ui_progress_test|ui_singleinstance_test|ui_sync_test|ui_hotfolder_test"
+if qt_mingw=$(scripts/qt-mingw.sh); then
+  echo "windows: not run yet under Wine (open findings): ${windows_open_findings//|/ }"
+  LEG_BEFORE_TESTS=boot_wine \
+    leg windows build/mingw -V -E "^($windows_open_findings)\$" -- \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release -DTARNVEL_BUILD_BENCH=OFF \
+    -DCMAKE_PREFIX_PATH="$qt_mingw" -DQT_HOST_PATH=/usr -DTARNVEL_BUILD_UI=ON
+  # The portable zip, and the program run from it on a private X display.
+  if [ -f build/mingw/program/tarnvel.exe ]; then
+    tests/windows/program_check.sh build/mingw | tee build/mingw.program.log
+    zip_passed=$(grep -c "^  ok:" build/mingw.program.log)
+    zip_failed=$(grep -c "^  FAILED:" build/mingw.program.log)
+    total_passed=$((total_passed + zip_passed))
+    total_failed=$((total_failed + zip_failed))
+    [ "$zip_failed" -eq 0 ] || broken_legs+=("windows (program check: $zip_failed failed)")
+  fi
+else
+  echo "windows: Qt for MinGW could not be built; the core only"
+  broken_legs+=("windows (Qt for MinGW)")
+  LEG_BEFORE_TESTS=boot_wine \
+    leg windows build/mingw -V -- -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DTARNVEL_BUILD_UI=OFF -DTARNVEL_BUILD_BENCH=OFF
+fi
 wineserver -k >/dev/null 2>&1 || true
+echo "leg windows: $((SECONDS - windows_start)) s"
 
 # The Debian package, as a user gets it: built, checked by lintian, installed
 # with apt-get, started, its mirror tool run, its desktop files validated, then

@@ -3,7 +3,7 @@
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev qt6-base-dev-tools libgl-dev
                 fonts-dejavu-core fonts-liberation)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev g++-mingw-w64-x86-64-posix
-               binutils-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth rsync procps hyperfine python3
+               binutils-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth xdotool unzip rsync procps hyperfine python3
                exfatprogs exfat-fuse)
 # package.sh: dpkg-shlibdeps names the libraries the package depends on; cpack asks file which files are programs.
 PACKAGE_PACKAGES=(dpkg-dev file)

@@ -35,7 +35,10 @@ class PlacedRobocopy {
  public:
   explicit PlacedRobocopy(const fs::path& folder, const fs::path& program = ChildHelperPath())
       : path_(folder / fs::path(platform::ProgramFileName(u"robocopy"))) {
-    fs::copy_file(program, path_, fs::copy_options::overwrite_existing);
+    // Removed first: MinGW's copy_file takes any two files for the same one
+    // (its file ids are all zero) and refuses to overwrite.
+    fs::remove(path_);
+    fs::copy_file(program, path_);
   }
   ~PlacedRobocopy() {
     std::error_code ec;

@@ -4,7 +4,9 @@
 // says why. Unmounted at the end.
 #pragma once
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,10 +20,16 @@ class Ext4Volume {
  public:
   explicit Ext4Volume(const fs::path& mountPoint = {}, int megabytes = 16)
       : mountPoint_(mountPoint.empty() ? dir_ / "mnt" : mountPoint) {
+#ifdef _WIN32
+    (void)megabytes;
+    refusal_ = "an ext4 image is loop-mounted, which Windows (and Wine) cannot do";
+    return;
+#else
     if (::geteuid() != 0) {
       refusal_ = "mounting an ext4 image needs root";
       return;
     }
+#endif
     const std::string image = (dir_ / "ext4.img").string();
     fs::create_directories(mountPoint_);
     if (!Shell("truncate -s " + std::to_string(megabytes) + "M '" + image + "'") ||

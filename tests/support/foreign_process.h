@@ -23,7 +23,8 @@ inline std::filesystem::path CopyProgram(const std::filesystem::path& program, c
                                          const std::string& name) {
   std::filesystem::create_directories(folder);
   const std::filesystem::path target = folder / name;
-  std::filesystem::copy_file(program, target, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::remove(target);  // MinGW's copy_file refuses to overwrite
+  std::filesystem::copy_file(program, target);
   std::filesystem::permissions(target, std::filesystem::perms::owner_all, std::filesystem::perm_options::add);
   return target;
 }

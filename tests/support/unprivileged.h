@@ -1,7 +1,8 @@
 // A stretch of a test run with the access rights of an ordinary user. Tests
 // run as root in CI, and root may open any file; there the process takes the
 // ids of "nobody" for the stretch, keeping root as its saved id so that it can
-// take them back. Run by any other user, nothing changes.
+// take them back. Run by any other user, nothing changes. POSIX only: Windows
+// has no root, and its access rights are not these ids.
 #pragma once
 
 #include <grp.h>

@@ -12,7 +12,9 @@
 #include "funcoes/exceptions.h"
 #include "tempdir.h"
 #include "uitest.h"
+#ifndef _WIN32
 #include "unprivileged.h"
+#endif
 
 namespace fs = std::filesystem;
 using testsupport::TempDir;
@@ -171,6 +173,9 @@ class FolderViewsTest : public QObject {
 
   // Run with an ordinary user's rights, since root may enter every folder.
   void ForbiddenFolder() {
+#ifdef _WIN32
+    QSKIP("the folder is locked with POSIX permissions, which Wine does not enforce");
+#else
     const fs::path locked = FRoot->path() / "locked";
     fs::create_directories(locked);
     fs::permissions(locked, fs::perms::none);
@@ -187,6 +192,7 @@ class FolderViewsTest : public QObject {
     QCOMPARE(code, 5);
     QCOMPARE(v.tree.Directory(), FB);
     QCOMPARE(v.changes, 0);
+#endif
   }
 
   // Another letter case is another folder here: the list follows the tree.
