@@ -225,7 +225,18 @@ void TFrmTarnvel::RememberDisk(const WideString& valueName, const WideString& ro
 }
 
 void TFrmTarnvel::ShowMissing(QLabel* label, const QString& caption, const WideString& root) {
-  label->setText(caption + Q(root) + QStringLiteral(" (não encontrada)"));
+  ShowFolder(label, caption + Q(root) + QStringLiteral(" (não encontrada)"));
+}
+
+void TFrmTarnvel::ShowFolder(QLabel* label, const QString& text) {
+  // Each label keeps to its half of the header: the source's ends before the
+  // destination's button, the destination's at the panel's edge. A longer
+  // path loses its middle, where its start (the disk) and its end (the
+  // folder itself) stay readable; the tooltip holds all of it.
+  constexpr int Gap = 4;
+  const int end = label == LBLOrigem ? BtRaizDestino->x() : PanelSuperior->contentsRect().right() + 1;
+  label->setText(QFontMetrics(label->font()).elidedText(text, Qt::ElideMiddle, end - Gap - label->x()));
+  label->setToolTip(text);
   FitLabel(label);
 }
 
@@ -236,8 +247,7 @@ void TFrmTarnvel::DirectoryListOrigemChange(QObject*) {
   FSourceIsFallback = false;
   SettingValue(u"escrever", SourceValueName, W(DirectoryListOrigem->Directory()));
   SourceRoot = SettingValue(u"ler", SourceValueName, MissingFolder);
-  LBLOrigem->setText(QStringLiteral("Origem: ") + Q(SourceRoot));
-  FitLabel(LBLOrigem);
+  ShowFolder(LBLOrigem, QStringLiteral("Origem: ") + Q(SourceRoot));
   RememberDisk(SourceDiskValueName, SourceRoot);
   WatchChosenSource(wasFallback);
 }
@@ -248,8 +258,7 @@ void TFrmTarnvel::DirectoryListBoxdestinoChange(QObject*) {
   SettingValue(u"escrever", DestinationValueName, W(DirectoryListBoxdestino->Directory()));
   DestinationRoot = SettingValue(u"ler", DestinationValueName, MissingFolder);
   SourceRoot = SettingValue(u"ler", SourceValueName, MissingFolder);
-  LblDestino->setText(QStringLiteral("Destino: ") + Q(DestinationRoot));
-  FitLabel(LblDestino);
+  ShowFolder(LblDestino, QStringLiteral("Destino: ") + Q(DestinationRoot));
   RememberDisk(DestinationDiskValueName, DestinationRoot);
 }
 
@@ -363,8 +372,7 @@ void TFrmTarnvel::CatchUp() {
 void TFrmTarnvel::SourceGone(TFolderMon*) { ShowMissing(LBLOrigem, QStringLiteral("Origem: "), SourceRoot); }
 
 void TFrmTarnvel::SourceBack(TFolderMon*) {
-  LBLOrigem->setText(QStringLiteral("Origem: ") + Q(SourceRoot));
-  FitLabel(LBLOrigem);
+  ShowFolder(LBLOrigem, QStringLiteral("Origem: ") + Q(SourceRoot));
   CatchUp();
 }
 

@@ -82,7 +82,9 @@ class TFrmTarnvel : public TForm {
   bool FDestinationIsFallback = false;
 
   // The header label of a side whose remembered folder is missing.
-  static void ShowMissing(QLabel* label, const QString& caption, const WideString& root);
+  void ShowMissing(QLabel* label, const QString& caption, const WideString& root);
+  // A header label's caption and folder, kept within its half of the header.
+  void ShowFolder(QLabel* label, const QString& text);
 
   // What the hot folder has already been told: an empty source for a pair of
   // folders, and the failures of the current streak of failed runs.
