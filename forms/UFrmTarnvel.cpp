@@ -16,6 +16,7 @@
 #include "funcoes/runner.h"
 #include "platform/process.h"
 #include "toolkit/handlers.h"
+#include "toolkit/history.h"
 #include "toolkit/layout.h"
 #include "toolkit/stylemanager.h"
 #ifndef _WIN32
@@ -537,7 +538,10 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   }
 
   const auto started = std::chrono::steady_clock::now();
+  TRunRecord record{std::chrono::system_clock::now(), hotFolder, SourceRoot, DestinationRoot};
   TMirrorFailures failures;
+  TMirrorSummary summary;
+  failures.OnLine = [&summary](std::string_view line) { summary.Line(line); };
   // The trees are walked on the meter's thread: walking them here would leave
   // the windows unanswered for two walks at a time. Started first: should its
   // thread fail, no copy runs and no run is marked as under way.
@@ -573,6 +577,14 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   MirrorPending = FrmTarnvel->FSchedule.RunEnded(FilesLeftInUse(failures, SourceRoot, DestinationRoot),
                                                  std::chrono::steady_clock::now());
   FrmTarnvel->LookAgainWhenQuiet();
+  record.Duration = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  record.End = end;
+  record.Stopped = MirrorStopRequested;
+  record.Purges = PurgesExtras(commandLine);
+  if (summary.Complete()) record.Summary = summary;
+  record.FailureLines = failures.Count(false) + failures.Count(true);
+  for (const TMirrorFailures::Line& line : failures.Lines()) record.Failures.push_back(line.text);
+  RecordRun(record);
   FrmTarnvel->MirrorEnded(MirrorFailureNotice(end, failures, MirrorStopRequested, hotFolder), hotFolder);
   if (MirrorPending) FrmTarnvel->QueuePendingMirror();
 }
