@@ -370,7 +370,11 @@ void TFrmTarnvel::CatchUp() {
   if (!MirrorRunning) QueuePendingMirror();
 }
 
-void TFrmTarnvel::SourceGone(TFolderMon*) { ShowMissing(LBLOrigem, QStringLiteral("Origem: "), SourceRoot); }
+void TFrmTarnvel::SourceGone(TFolderMon*) {
+  ShowMissing(LBLOrigem, QStringLiteral("Origem: "), SourceRoot);
+  ShowNotification(QStringLiteral("Hot Folder: a pasta de origem não foi encontrada."), Q(SourceRoot),
+                   TUrgency::Normal);
+}
 
 void TFrmTarnvel::SourceBack(TFolderMon*) {
   ShowFolder(LBLOrigem, QStringLiteral("Origem: ") + Q(SourceRoot));
@@ -391,11 +395,14 @@ void TFrmTarnvel::ShowErrorLater(std::exception_ptr error) {
       this, [error] { Application->HandleException(error); }, Qt::QueuedConnection);
 }
 
-void TFrmTarnvel::Notify(const QString& text, bool hotFolder) {
+void TFrmTarnvel::Notify(const QString& text, bool hotFolder, TUrgency urgency) {
   if (!hotFolder) {
     ShowMessage(text);
     return;
   }
+  // The first paragraph is the summary, the failure lines its body.
+  const qsizetype paragraph = text.indexOf(QStringLiteral("\n\n"));
+  ShowNotification(text.left(paragraph), paragraph < 0 ? QString() : text.mid(paragraph + 2), urgency);
   // A notice of the hot folder waits for the report to return and holds up
   // nothing while it is open: reports keep arriving in its event loop.
   QMetaObject::invokeMethod(
@@ -484,7 +491,7 @@ void TFrmTarnvel::MirrorEnded(const WideString& notice, bool hotFolder) {
   // a run that succeeded, or when other lines fail.
   if (notice.empty() && !MirrorStopRequested) FFailureNotices.Forget();
   if (notice.empty() || (hotFolder && !FFailureNotices.Due({notice}))) return;
-  Notify(Q(notice), hotFolder);
+  Notify(Q(notice), hotFolder, TUrgency::Critical);
 }
 
 void TFrmTarnvel::FormClose(QObject*) {

@@ -17,6 +17,7 @@
 #include "funcoes/hotfolder.h"
 #include "funcoes/noticeonce.h"
 #include "toolkit/form.h"
+#include "toolkit/notifier.h"
 
 class TFrmTarnvel : public TForm {
   Q_OBJECT
@@ -123,8 +124,10 @@ class TFrmTarnvel : public TForm {
   // the report has returned, and the monitor goes on.
   void HotFolderBoundary(const std::function<void()>& handler);
   void ShowErrorLater(std::exception_ptr error);
-  // A notice of a run: at once for "Sincronizar", queued for the hot folder.
-  void Notify(const QString& text, bool hotFolder);
+  // A notice of a run: at once for "Sincronizar", queued for the hot folder,
+  // whose notices also go to the system's notifications (a failed run with
+  // critical urgency): the user may be away from the window for days.
+  void Notify(const QString& text, bool hotFolder, TUrgency urgency = TUrgency::Normal);
   friend void ShowOverlapNotice(bool hotFolder);
   void PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName, TDirectoryListBox* tree,
                 TFileListBox* files);
