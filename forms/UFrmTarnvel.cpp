@@ -125,6 +125,7 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
   setFont(FormFont());
 
   CreateControls();
+  Tray = new TTrayIcon(this);
   ConnectHandlers();
   FQuietTimer.setSingleShot(true);
   // A file that was in use has been quiet long enough to be looked at again.
@@ -332,6 +333,8 @@ void TFrmTarnvel::BtRefreshClick(QObject*) {
 void TFrmTarnvel::CHKHotFolderOrigemClick(QObject*) {
   const bool ticked = CHKHotFolderOrigem->isChecked();
   SettingValue(u"escrever", HotFolderValueName, ticked ? u"-1" : u"0");
+  Tray->SetState(THotFolderState::Watching);
+  Tray->SetShown(ticked);
   if (!ticked) {
     // Destroying the monitor deactivates it; the next tick makes a new one.
     FFolderMon.reset();
@@ -531,6 +534,7 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   // would fill the system's disk, hidden under the disk once it is back, or
   // take the empty folder for an emptied source.
   if (const QString refusal = DiskRefusal(); !refusal.isEmpty()) {
+    FrmTarnvel->Tray->SetState(THotFolderState::WaitingForDisk);
     if (!hotFolder || FrmTarnvel->FFailureNotices.Due({W(refusal), SourceRoot, DestinationRoot}))
       FrmTarnvel->Notify(refusal, hotFolder);
     return;
@@ -567,6 +571,7 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
     meter.SetRoots(SourceRoot, DestinationRoot);
     if (const std::optional<MirrorSizes> sizes = meter.Latest())
       FrmRoboCopy->GaugeEspelho->SetProgress(MirrorPercentage(sizes->source, sizes->destination));
+    FrmTarnvel->Tray->SetState(THotFolderState::Copying, FrmRoboCopy->GaugeEspelho->PercentDone());
     FrmRoboCopy->repaint();
     Application->ProcessMessages();
   }
@@ -592,7 +597,9 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   record.FailureLines = failures.Count(false) + failures.Count(true);
   for (const TMirrorFailures::Line& line : failures.Lines()) record.Failures.push_back(line.text);
   RecordRun(record);
-  FrmTarnvel->MirrorEnded(MirrorFailureNotice(end, failures, MirrorStopRequested, hotFolder), hotFolder);
+  const WideString notice = MirrorFailureNotice(end, failures, MirrorStopRequested, hotFolder);
+  FrmTarnvel->Tray->SetState(notice.empty() ? THotFolderState::Watching : THotFolderState::Failed);
+  FrmTarnvel->MirrorEnded(notice, hotFolder);
   if (MirrorPending) FrmTarnvel->QueuePendingMirror();
 }
 

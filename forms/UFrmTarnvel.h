@@ -12,6 +12,7 @@
 
 #include "controls/directorylistbox.h"
 #include "controls/filelistbox.h"
+#include "forms/trayicon.h"
 #include "folder_monitor/FolderMon.h"
 #include "funcoes/funcoes.h"
 #include "funcoes/hotfolder.h"
@@ -40,6 +41,8 @@ class TFrmTarnvel : public TForm {
   QPushButton* BtCopiar;
   QPushButton* BtRefresh;
   QCheckBox* ChkPreserva;
+  // The tray icon shown while the hot folder is on.
+  TTrayIcon* Tray;
 
   // Folder selection: the trees, the store and the globals kept in step.
   void FormShow(QObject* Sender);
