@@ -21,6 +21,9 @@ TTrayIcon::TTrayIcon(TFrmTarnvel* form) : QObject(form), FForm(form) {
   connect(sync, &QAction::triggered, form, [form] { form->BtCopiar->click(); });
   FHotFolder = FMenu->addAction(QStringLiteral("Hot Folder Origem"));
   FHotFolder->setCheckable(true);
+  // The entry and the box tick together, whichever the user uses.
+  FHotFolder->setChecked(form->CHKHotFolderOrigem->isChecked());
+  connect(form->CHKHotFolderOrigem, &QCheckBox::toggled, FHotFolder, &QAction::setChecked);
   connect(FHotFolder, &QAction::triggered, form, [form](bool ticked) { form->CHKHotFolderOrigem->setChecked(ticked); });
   QAction* history = FMenu->addAction(QStringLiteral("Histórico"));
   connect(history, &QAction::triggered, form, [] { OpenRunLog(); });
@@ -34,10 +37,7 @@ TTrayIcon::TTrayIcon(TFrmTarnvel* form) : QObject(form), FForm(form) {
   QAction* quit = FMenu->addAction(QStringLiteral("Sair"));
   // Closing the window ends the program, with its close handler, as always.
   connect(quit, &QAction::triggered, form, [form] { form->close(); });
-  connect(FMenu.get(), &QMenu::aboutToShow, this, [this] {
-    FHotFolder->setChecked(FForm->CHKHotFolderOrigem->isChecked());
-    FAutostart->setChecked(AutostartEnabled());
-  });
+  connect(FMenu.get(), &QMenu::aboutToShow, this, [this] { FAutostart->setChecked(AutostartEnabled()); });
 }
 
 TTrayIcon::~TTrayIcon() { SetTrayMessageRoute({}); }
