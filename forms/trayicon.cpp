@@ -8,7 +8,12 @@
 #include "toolkit/history.h"
 #include "toolkit/notifier.h"
 
-TTrayIcon::TTrayIcon(TFrmTarnvel* form) : QObject(form), FForm(form) {
+TTrayIcon::TTrayIcon(TFrmTarnvel* form) : QObject(form), FForm(form) {}
+
+// Made with the icon: a menu is a window of its own, which a program without
+// a tray has no use for.
+void TTrayIcon::BuildMenu() {
+  TFrmTarnvel* form = FForm;
   FMenu = std::make_unique<QMenu>();
   FMenu->setObjectName(QStringLiteral("TrayMenu"));
   QAction* open = FMenu->addAction(QStringLiteral("Abrir"));
@@ -50,6 +55,7 @@ void TTrayIcon::SetShown(bool shown) {
   }
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
   if (!FIcon) {
+    BuildMenu();
     FIcon = std::make_unique<QSystemTrayIcon>();
     FIcon->setObjectName(QStringLiteral("TrayIcon"));
     FIcon->setContextMenu(FMenu.get());

@@ -26,9 +26,11 @@ class TTrayIcon : public QObject {
   void SetState(THotFolderState state, int percent = 0);
 
   QSystemTrayIcon* Icon() const { return FIcon.get(); }
+  // Empty until the icon is first shown.
   QMenu* Menu() const { return FMenu.get(); }
 
  private:
+  void BuildMenu();
   void Refresh();
   TFrmTarnvel* FForm;
   std::unique_ptr<QMenu> FMenu;

@@ -68,11 +68,8 @@ class NotificationsTest : public QObject {
 
   void init() {
     FTemp = std::make_unique<TempDir>();
-    for (const char* folder : {"origem", "destino", "registros"}) fs::create_directories(*FTemp / folder);
-    qputenv("TARNVEL_TEST_CHILD_FOLDER", (*FTemp / "registros").string().c_str());
+    PrepareStandInFolders(FTemp->path());
     FRobocopy = std::make_unique<PlacedRobocopy>(fs::path(platform::ExecutableFolder()));
-    SourceRoot = (*FTemp / "origem").u16string();
-    DestinationRoot = (*FTemp / "destino").u16string();
     WriteFile(*FTemp / "registros" / "exit.txt", "9");
     WriteFile(*FTemp / "registros" / "output.txt", FailureLine + "\n");
     FRecorder.Calls.clear();

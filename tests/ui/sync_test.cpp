@@ -157,13 +157,8 @@ class SyncTest : public QObject {
     FTemp = std::make_unique<TempDir>();
     FSource = *FTemp / "origem";
     FDestination = *FTemp / "destino";
-    FRecords = *FTemp / "registros";
-    for (const fs::path& folder : {FSource, FDestination, FRecords}) fs::create_directories(folder);
-    // The stand-in keeps its records out of the destination, which holds only what a test puts there.
-    qputenv("TARNVEL_TEST_CHILD_FOLDER", FRecords.string().c_str());
+    FRecords = PrepareStandInFolders(FTemp->path());
     FRobocopy = std::make_unique<PlacedRobocopy>(fs::path(platform::ExecutableFolder()));
-    SourceRoot = FSource.u16string();
-    DestinationRoot = FDestination.u16string();
     FrmTarnvel->ChkPreserva->setChecked(true);
     FrmTarnvel->FileListBoxDestino->SetDirectory(Q(FDestination));
     ShownBoxes.clear();

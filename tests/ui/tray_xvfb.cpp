@@ -46,11 +46,10 @@ class TrayTest : public QObject {
   void initTestCase() {
     if (QGuiApplication::platformName() != "xcb") QSKIP("needs an X display: run under xvfb-run");
     FTemp = std::make_unique<TempDir>();
-    for (const char* folder : {"origem", "destino", "registros"}) fs::create_directories(*FTemp / folder);
-    qputenv("TARNVEL_TEST_CHILD_FOLDER", Records().string().c_str());
+    PrepareStandInFolders(FTemp->path());
     FRobocopy = std::make_unique<PlacedRobocopy>(fs::path(platform::ExecutableFolder()));
-    SettingValue(u"escrever", u"storage_Origem", (*FTemp / "origem").u16string());
-    SettingValue(u"escrever", u"storage_Destino", (*FTemp / "destino").u16string());
+    SettingValue(u"escrever", u"storage_Origem", SourceRoot);
+    SettingValue(u"escrever", u"storage_Destino", DestinationRoot);
     Application->MainFormOnTaskBar = true;
     Application->CreateForm(FrmTarnvel);
     FrmTarnvel->show();
