@@ -2,8 +2,41 @@
 
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 
 #include "funcoes/exceptions.h"
+
+namespace {
+
+double Luminance(const QColor& color) {
+  auto linear = [](double channel) {
+    return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+constexpr double VisibleContrast = 3.0;
+
+}  // namespace
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor VisibleOn(const QColor& color, const QColor& background) {
+  const bool darkBackground = Luminance(background) < 0.18;
+  const QColor end = darkBackground ? QColor(Qt::white) : QColor(Qt::black);
+  // Towards white (or black) in steps: the colour's hue stays as long as it can.
+  for (int step = 0; step <= 10; ++step) {
+    const double t = step / 10.0;
+    const QColor mixed = QColor::fromRgbF(color.redF() + (end.redF() - color.redF()) * t,
+                                          color.greenF() + (end.greenF() - color.greenF()) * t,
+                                          color.blueF() + (end.blueF() - color.blueF()) * t);
+    if (ContrastRatio(mixed, background) >= VisibleContrast) return mixed;
+  }
+  return end;
+}
 
 TGauge::TGauge(QWidget* parent) : QWidget(parent) {
   // Every pixel is painted here, nothing by the style.

@@ -6,6 +6,16 @@
 #include <QWidget>
 #include <cstdint>
 
+// The contrast ratio of two colours as WCAG 2 defines it: (L1 + 0.05) /
+// (L2 + 0.05) of their relative luminances, the lighter one over the darker,
+// from 1 (the same) to 21 (black and white). A graphic part that people must
+// see needs at least 3.
+double ContrastRatio(const QColor& a, const QColor& b);
+
+// color when it has a contrast of at least 3 against background; otherwise
+// it made lighter (or darker, on a light background) until it has.
+QColor VisibleOn(const QColor& color, const QColor& background);
+
 enum TGaugeKind { gkHorizontalBar, gkVerticalBar };
 
 class TGauge : public QWidget {

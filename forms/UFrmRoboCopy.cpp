@@ -32,7 +32,9 @@ TFrmRoboCopy::TFrmRoboCopy(QWidget* parent) : TForm(parent) {
   GaugeEspelho = MakeControl<TGauge>(this, QStringLiteral("GaugeEspelho"), font, {0, 0, 622, 35});
   GaugeEspelho->SetKind(gkVerticalBar);
   GaugeEspelho->SetBackColor(QColor(16, 18, 20));
-  GaugeEspelho->SetForeColor(Qt::black);
+  // The bar in the theme's highlight colour: black on this near-black
+  // background left only the percentage to read.
+  GaugeEspelho->SetForeColor(VisibleOn(palette().color(QPalette::Highlight), GaugeEspelho->BackColor()));
   GaugeEspelho->SetProgress(33);
 
   setTabOrder(BtInterromper, Button2);

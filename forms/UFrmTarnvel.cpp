@@ -17,6 +17,7 @@
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "toolkit/handlers.h"
+#include "toolkit/history.h"
 #include "toolkit/layout.h"
 #include "toolkit/stylemanager.h"
 #ifndef _WIN32
@@ -125,6 +126,7 @@ TFrmTarnvel::TFrmTarnvel(QWidget* parent) : TForm(parent) {
   setFont(FormFont());
 
   CreateControls();
+  Tray = new TTrayIcon(this);
   ConnectHandlers();
   FQuietTimer.setSingleShot(true);
   // A file that was in use has been quiet long enough to be looked at again.
@@ -226,7 +228,18 @@ void TFrmTarnvel::RememberDisk(const WideString& valueName, const WideString& ro
 }
 
 void TFrmTarnvel::ShowMissing(QLabel* label, const QString& caption, const WideString& root) {
-  label->setText(caption + Q(root) + QStringLiteral(" (não encontrada)"));
+  ShowFolder(label, caption + Q(root) + QStringLiteral(" (não encontrada)"));
+}
+
+void TFrmTarnvel::ShowFolder(QLabel* label, const QString& text) {
+  // Each label keeps to its half of the header: the source's ends before the
+  // destination's button, the destination's at the panel's edge. A longer
+  // path loses its middle, where its start (the disk) and its end (the
+  // folder itself) stay readable; the tooltip holds all of it.
+  constexpr int Gap = 4;
+  const int end = label == LBLOrigem ? BtRaizDestino->x() : PanelSuperior->contentsRect().right() + 1;
+  label->setText(QFontMetrics(label->font()).elidedText(text, Qt::ElideMiddle, end - Gap - label->x()));
+  label->setToolTip(text);
   FitLabel(label);
 }
 
@@ -237,8 +250,7 @@ void TFrmTarnvel::DirectoryListOrigemChange(QObject*) {
   FSourceIsFallback = false;
   SettingValue(u"escrever", SourceValueName, W(DirectoryListOrigem->Directory()));
   SourceRoot = SettingValue(u"ler", SourceValueName, MissingFolder);
-  LBLOrigem->setText(QStringLiteral("Origem: ") + Q(SourceRoot));
-  FitLabel(LBLOrigem);
+  ShowFolder(LBLOrigem, QStringLiteral("Origem: ") + Q(SourceRoot));
   RememberDisk(SourceDiskValueName, SourceRoot);
   WatchChosenSource(wasFallback);
 }
@@ -249,8 +261,7 @@ void TFrmTarnvel::DirectoryListBoxdestinoChange(QObject*) {
   SettingValue(u"escrever", DestinationValueName, W(DirectoryListBoxdestino->Directory()));
   DestinationRoot = SettingValue(u"ler", DestinationValueName, MissingFolder);
   SourceRoot = SettingValue(u"ler", SourceValueName, MissingFolder);
-  LblDestino->setText(QStringLiteral("Destino: ") + Q(DestinationRoot));
-  FitLabel(LblDestino);
+  ShowFolder(LblDestino, QStringLiteral("Destino: ") + Q(DestinationRoot));
   RememberDisk(DestinationDiskValueName, DestinationRoot);
 }
 
@@ -323,6 +334,8 @@ void TFrmTarnvel::BtRefreshClick(QObject*) {
 void TFrmTarnvel::CHKHotFolderOrigemClick(QObject*) {
   const bool ticked = CHKHotFolderOrigem->isChecked();
   SettingValue(u"escrever", HotFolderValueName, ticked ? u"-1" : u"0");
+  Tray->SetState(THotFolderState::Watching);
+  Tray->SetShown(ticked);
   if (!ticked) {
     // Destroying the monitor deactivates it; the next tick makes a new one.
     FFolderMon.reset();
@@ -361,11 +374,14 @@ void TFrmTarnvel::CatchUp() {
   if (!MirrorRunning) QueuePendingMirror();
 }
 
-void TFrmTarnvel::SourceGone(TFolderMon*) { ShowMissing(LBLOrigem, QStringLiteral("Origem: "), SourceRoot); }
+void TFrmTarnvel::SourceGone(TFolderMon*) {
+  ShowMissing(LBLOrigem, QStringLiteral("Origem: "), SourceRoot);
+  ShowNotification(QStringLiteral("Hot Folder: a pasta de origem não foi encontrada."), Q(SourceRoot),
+                   TUrgency::Normal);
+}
 
 void TFrmTarnvel::SourceBack(TFolderMon*) {
-  LBLOrigem->setText(QStringLiteral("Origem: ") + Q(SourceRoot));
-  FitLabel(LBLOrigem);
+  ShowFolder(LBLOrigem, QStringLiteral("Origem: ") + Q(SourceRoot));
   CatchUp();
 }
 
@@ -383,11 +399,14 @@ void TFrmTarnvel::ShowErrorLater(std::exception_ptr error) {
       this, [error] { Application->HandleException(error); }, Qt::QueuedConnection);
 }
 
-void TFrmTarnvel::Notify(const QString& text, bool hotFolder) {
+void TFrmTarnvel::Notify(const QString& text, bool hotFolder, TUrgency urgency) {
   if (!hotFolder) {
     ShowMessage(text);
     return;
   }
+  // The first paragraph is the summary, the failure lines its body.
+  const qsizetype paragraph = text.indexOf(QStringLiteral("\n\n"));
+  ShowNotification(text.left(paragraph), paragraph < 0 ? QString() : text.mid(paragraph + 2), urgency);
   // A notice of the hot folder waits for the report to return and holds up
   // nothing while it is open: reports keep arriving in its event loop.
   QMetaObject::invokeMethod(
@@ -480,7 +499,7 @@ void TFrmTarnvel::MirrorEnded(const WideString& notice, bool hotFolder) {
   // a run that succeeded, or when other lines fail.
   if (notice.empty() && !MirrorStopRequested) FFailureNotices.Forget();
   if (notice.empty() || (hotFolder && !FFailureNotices.Due({notice}))) return;
-  Notify(Q(notice), hotFolder);
+  Notify(Q(notice), hotFolder, TUrgency::Critical);
 }
 
 void TFrmTarnvel::FormClose(QObject*) {
@@ -520,6 +539,7 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   // would fill the system's disk, hidden under the disk once it is back, or
   // take the empty folder for an emptied source.
   if (const QString refusal = DiskRefusal(); !refusal.isEmpty()) {
+    FrmTarnvel->Tray->SetState(THotFolderState::WaitingForDisk);
     if (!hotFolder || FrmTarnvel->FFailureNotices.Due({W(refusal), SourceRoot, DestinationRoot}))
       FrmTarnvel->Notify(refusal, hotFolder);
     return;
@@ -534,7 +554,10 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   }
 
   const auto started = std::chrono::steady_clock::now();
+  TRunRecord record{std::chrono::system_clock::now(), hotFolder, SourceRoot, DestinationRoot};
   TMirrorFailures failures;
+  TMirrorSummary summary;
+  failures.OnLine = [&summary](std::string_view line) { summary.Line(line); };
   // The trees are walked on the meter's thread: walking them here would leave
   // the windows unanswered for two walks at a time. Started first: should its
   // thread fail, no copy runs and no run is marked as under way.
@@ -553,6 +576,7 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
     meter.SetRoots(SourceRoot, DestinationRoot);
     if (const std::optional<MirrorSizes> sizes = meter.Latest())
       FrmRoboCopy->GaugeEspelho->SetProgress(MirrorPercentage(sizes->source, sizes->destination));
+    FrmTarnvel->Tray->SetState(THotFolderState::Copying, FrmRoboCopy->GaugeEspelho->PercentDone());
     FrmRoboCopy->repaint();
     Application->ProcessMessages();
   }
@@ -570,7 +594,17 @@ void RunMirror(const WideString& commandLine, bool hotFolder) {
   MirrorPending = FrmTarnvel->FSchedule.RunEnded(FilesLeftInUse(failures, SourceRoot, DestinationRoot),
                                                  std::chrono::steady_clock::now());
   FrmTarnvel->LookAgainWhenQuiet();
-  FrmTarnvel->MirrorEnded(MirrorFailureNotice(end, failures, MirrorStopRequested, hotFolder), hotFolder);
+  record.Duration = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  record.End = end;
+  record.Stopped = MirrorStopRequested;
+  record.Purges = PurgesExtras(commandLine);
+  if (summary.Complete()) record.Summary = summary;
+  record.FailureLines = failures.Count(false) + failures.Count(true);
+  for (const TMirrorFailures::Line& line : failures.Lines()) record.Failures.push_back(line.text);
+  RecordRun(record);
+  const WideString notice = MirrorFailureNotice(end, failures, MirrorStopRequested, hotFolder);
+  FrmTarnvel->Tray->SetState(notice.empty() ? THotFolderState::Watching : THotFolderState::Failed);
+  FrmTarnvel->MirrorEnded(notice, hotFolder);
   if (MirrorPending) FrmTarnvel->QueuePendingMirror();
 }
 

@@ -12,11 +12,13 @@
 
 #include "controls/directorylistbox.h"
 #include "controls/filelistbox.h"
+#include "forms/trayicon.h"
 #include "folder_monitor/FolderMon.h"
 #include "funcoes/funcoes.h"
 #include "funcoes/hotfolder.h"
 #include "funcoes/noticeonce.h"
 #include "toolkit/form.h"
+#include "toolkit/notifier.h"
 
 class TFrmTarnvel : public TForm {
   Q_OBJECT
@@ -39,6 +41,8 @@ class TFrmTarnvel : public TForm {
   QPushButton* BtCopiar;
   QPushButton* BtRefresh;
   QCheckBox* ChkPreserva;
+  // The tray icon shown while the hot folder is on.
+  TTrayIcon* Tray;
 
   // Folder selection: the trees, the store and the globals kept in step.
   void FormShow(QObject* Sender);
@@ -88,7 +92,9 @@ class TFrmTarnvel : public TForm {
   bool FDestinationIsFallback = false;
 
   // The header label of a side whose remembered folder is missing.
-  static void ShowMissing(QLabel* label, const QString& caption, const WideString& root);
+  void ShowMissing(QLabel* label, const QString& caption, const WideString& root);
+  // A header label's caption and folder, kept within its half of the header.
+  void ShowFolder(QLabel* label, const QString& text);
 
   // What the hot folder has already been told: an empty source for a pair of
   // folders, and the failures of the current streak of failed runs.
@@ -127,8 +133,10 @@ class TFrmTarnvel : public TForm {
   // the report has returned, and the monitor goes on.
   void HotFolderBoundary(const std::function<void()>& handler);
   void ShowErrorLater(std::exception_ptr error);
-  // A notice of a run: at once for "Sincronizar", queued for the hot folder.
-  void Notify(const QString& text, bool hotFolder);
+  // A notice of a run: at once for "Sincronizar", queued for the hot folder,
+  // whose notices also go to the system's notifications (a failed run with
+  // critical urgency): the user may be away from the window for days.
+  void Notify(const QString& text, bool hotFolder, TUrgency urgency = TUrgency::Normal);
   friend void ShowOverlapNotice(bool hotFolder);
   void PickRoot(WideString& root, const WideString& pickedName, const WideString& rootName, TDirectoryListBox* tree,
                 TFileListBox* files);

@@ -47,6 +47,7 @@ void TMirrorFailures::EndLine() {
   std::string line = std::move(FCurrent);
   FCurrent.clear();
   while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
+  if (OnLine) OnLine(line);
   const std::string_view failure = FailureText(line);
   if (failure.empty()) {
     const size_t start = line.find_first_not_of(" \t");

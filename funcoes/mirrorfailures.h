@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,9 @@ class TMirrorFailures {
   static constexpr size_t LinesKept = 5;
   // A longer line is cut to this many bytes, its rest dropped.
   static constexpr size_t LineBytes = 2048;
+
+  // Sees every line of the output, without its line break, as it is read.
+  std::function<void(std::string_view)> OnLine;
 
   // Takes the next piece of the child's output.
   void Feed(std::string_view bytes);

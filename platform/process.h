@@ -98,9 +98,9 @@ class ChildProcess {
 // thread that started it ends (PR_SET_PDEATHSIG), so start it from a thread
 // that lives as long as the run, as the main thread does; on Windows it runs
 // in a job that the system ends when this process ends.
-// With an output sink, the child's failure output goes through a pipe to the
-// sink: POSIX its standard error, Windows its standard output and error
-// (console tools there write their errors among their other output).
+// With an output sink, the child's standard output and error go through one
+// pipe to the sink: its failures and its closing summary (console tools on
+// Windows write their errors among their other output).
 // Windows starts it with commandLine; POSIX with args, the same line split by
 // the Windows rules. Throws std::system_error with the system's code when the
 // start fails.

@@ -225,7 +225,10 @@ void CloseFrom(int first, int last, int openMax) {
   // took effect would never send it: then the copy does not start at all.
   if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != s.parent) _exit(127);
   int code = 0;
-  if (dup2(s.null, 0) < 0 || dup2(s.null, 1) < 0 || dup2(s.error >= 0 ? s.error : s.null, 2) < 0) code = errno;
+  // With a sink, standard output joins standard error in the pipe, as a
+  // console tool's output does on Windows: the copy's closing summary is read too.
+  const int output = s.error >= 0 ? s.error : s.null;
+  if (dup2(s.null, 0) < 0 || dup2(output, 1) < 0 || dup2(output, 2) < 0) code = errno;
   if (code == 0) {
     // Nothing of ours beyond the three standard descriptors reaches the
     // program, whatever other code in this process opened without close-on-exec.

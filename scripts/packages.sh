@@ -4,7 +4,7 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev qt6-base-de
                 fonts-dejavu-core fonts-liberation)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev g++-mingw-w64-x86-64-posix
                binutils-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth xdotool unzip rsync procps hyperfine python3
-               exfatprogs exfat-fuse)
+               exfatprogs exfat-fuse dbus trayer)
 # package.sh: dpkg-shlibdeps names the libraries the package depends on; cpack asks file which files are programs.
 PACKAGE_PACKAGES=(dpkg-dev file)
 # The package leg of test.sh: its validators and checker.

@@ -31,6 +31,8 @@ class IsolatedSettings {
     fs::create_directories(home());
     Swap("HOME", home(), home_);
     Swap("XDG_VIDEOS_DIR", {}, videos_);
+    // The run history goes under the test's home too.
+    Swap("XDG_STATE_HOME", {}, state_);
 #endif
   }
   ~IsolatedSettings() {
@@ -43,6 +45,7 @@ class IsolatedSettings {
     Restore("XDG_CONFIG_HOME", config_);
     Restore("HOME", home_);
     Restore("XDG_VIDEOS_DIR", videos_);
+    Restore("XDG_STATE_HOME", state_);
 #endif
   }
 
@@ -70,6 +73,8 @@ class IsolatedSettings {
   fs::path home() const { return dir_.path() / "home"; }
   fs::path folder() const { return dir_.path() / "Corvalen"; }
   fs::path file() const { return folder() / "TARNVEL.reg"; }
+  // The run history where the program writes it while this store is in place.
+  fs::path history() const { return home() / ".local" / "state" / "Corvalen" / "TARNVEL.log"; }
   bool KeyExists() const { return fs::exists(file()); }
   void PlantNumber(const char* name) const {
     WriteFile(file(), std::string("Windows Registry Editor Version 5.00\n\n"
@@ -102,7 +107,7 @@ class IsolatedSettings {
       unsetenv(name);
   }
   TempDir dir_;
-  std::optional<std::string> config_, home_, videos_;
+  std::optional<std::string> config_, home_, videos_, state_;
 #endif
 };
 

@@ -2,6 +2,7 @@
 // trees' change handlers, the "Raiz" buttons with an answered picker, "Refresh".
 #include <QCoreApplication>
 #include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <functional>
@@ -223,8 +224,8 @@ class FoldersTest : public QObject {
     QCOMPARE(Stored(u"storage_Destino"), destination);
     QCOMPARE(Q(SourceRoot), source);
     QCOMPARE(Q(DestinationRoot), destination);
-    QCOMPARE(FForm->LBLOrigem->text(), "Origem: " + source);
-    QCOMPARE(FForm->LblDestino->text(), "Destino: " + destination);
+    QCOMPARE(FForm->LBLOrigem->toolTip(), "Origem: " + source);
+    QCOMPARE(FForm->LblDestino->toolTip(), "Destino: " + destination);
     QVERIFY(!FForm->SourceIsFallback() && !FForm->DestinationIsFallback());
     QVERIFY(ShownBoxes.empty());
 #endif
@@ -295,9 +296,9 @@ class FoldersTest : public QObject {
     QCOMPARE(FForm->DestinationIsFallback(), destinationMissing);
     QCOMPARE(FForm->DirectoryListOrigem->Directory(), sourceMissing ? QString("/") : sourcePath);
     QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), destinationMissing ? QString("/") : destinationPath);
-    QCOMPARE(FForm->LBLOrigem->text(),
+    QCOMPARE(FForm->LBLOrigem->toolTip(),
              "Origem: " + sourcePath + (sourceMissing ? QString::fromUtf8(" (não encontrada)") : QString()));
-    QCOMPARE(FForm->LblDestino->text(),
+    QCOMPARE(FForm->LblDestino->toolTip(),
              "Destino: " + destinationPath + (destinationMissing ? QString::fromUtf8(" (não encontrada)") : QString()));
     QVERIFY(nothingCreated());
     QCOMPARE(testsupport::ReadFile(FSettings->file()), store);
@@ -320,8 +321,8 @@ class FoldersTest : public QObject {
     ShowWindow();
     QCOMPARE(FForm->DirectoryListOrigem->Directory(), sourcePath);
     QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), destinationPath);
-    QCOMPARE(FForm->LBLOrigem->text(), "Origem: " + sourcePath);
-    QCOMPARE(FForm->LblDestino->text(), "Destino: " + destinationPath);
+    QCOMPARE(FForm->LBLOrigem->toolTip(), "Origem: " + sourcePath);
+    QCOMPARE(FForm->LblDestino->toolTip(), "Destino: " + destinationPath);
     QVERIFY(!FForm->SourceIsFallback() && !FForm->DestinationIsFallback());
     QCOMPARE(testsupport::ReadFile(FSettings->file()), store);
 #endif
@@ -338,7 +339,7 @@ class FoldersTest : public QObject {
     QVERIFY(!FForm->SourceIsFallback());
     QCOMPARE(Stored(u"storage_Origem"), Other);
     QCOMPARE(Q(SourceRoot), Other);
-    QCOMPARE(FForm->LBLOrigem->text(), "Origem: " + Other);
+    QCOMPARE(FForm->LBLOrigem->toolTip(), "Origem: " + Other);
   }
 
   void RestartOpensOnRememberedFolders() {
@@ -359,8 +360,8 @@ class FoldersTest : public QObject {
     QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), Other);
     QCOMPARE(Q(SourceRoot), P);
     QCOMPARE(Q(DestinationRoot), Other);
-    QCOMPARE(FForm->LBLOrigem->text(), "Origem: " + P);
-    QCOMPARE(FForm->LblDestino->text(), "Destino: " + Other);
+    QCOMPARE(FForm->LBLOrigem->toolTip(), "Origem: " + P);
+    QCOMPARE(FForm->LblDestino->toolTip(), "Destino: " + Other);
     QVERIFY(ShownBoxes.empty());
   }
 
@@ -414,7 +415,8 @@ class FoldersTest : public QObject {
     QCOMPARE(Stored(me.Name), expected);
     QCOMPARE(Q(*me.Root), expected);
     QCOMPARE(me.Tree->Directory(), expected);
-    QCOMPARE(me.Label->text(), moved ? me.Caption + expected : QString("marker"));
+    // A moved side's label holds the whole path; an unmoved one keeps what it showed.
+    QCOMPARE(moved ? me.Label->toolTip() : me.Label->text(), moved ? me.Caption + expected : QString("marker"));
     // The media mask, in either letter case, on this side only.
     const QStringList media = expected == P ? MediaFiles
                               : side == 0   ? QStringList{"ontem.MOV"}
@@ -505,7 +507,7 @@ class FoldersTest : public QObject {
     StoreFolders();
     ShowWindow();
     const QStringList sourceBefore = Items(FForm->FileListBoxOrigem);
-    const QString origem = FForm->LBLOrigem->text(), destino = FForm->LblDestino->text();
+    const QString origem = FForm->LBLOrigem->toolTip(), destino = FForm->LblDestino->toolTip();
     const std::string store = testsupport::ReadFile(FSettings->file());
     WriteFile(*FTemp / "origem" / "novo.mp4", "x");
     WriteFile(*FTemp / "destino" / "novo2.mp4", "x");
@@ -517,8 +519,8 @@ class FoldersTest : public QObject {
     QCOMPARE(Items(FForm->FileListBoxOrigem), sourceGone ? sourceBefore : Sorted({"novo.mp4", "ontem.MOV", "som.wav"}));
     QCOMPARE(FForm->DirectoryListOrigem->Directory(), S0);
     QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), D0);
-    QCOMPARE(FForm->LBLOrigem->text(), origem);
-    QCOMPARE(FForm->LblDestino->text(), destino);
+    QCOMPARE(FForm->LBLOrigem->toolTip(), origem);
+    QCOMPARE(FForm->LblDestino->toolTip(), destino);
     QCOMPARE(testsupport::ReadFile(FSettings->file()), store);
     QCOMPARE(ShownBoxes.size(), size_t(sourceGone ? 1 : 0));
     if (sourceGone) QCOMPARE(ShownBoxes[0].Text, "File not found.");
@@ -574,6 +576,69 @@ class FoldersTest : public QObject {
     QCOMPARE(Stored(me.Name), Other);
     QCOMPARE(me.Tree->Directory(), Other);
 #endif
+  }
+  // A path longer than its half of the header loses its middle, never its
+  // place: each label stays clear of the other and of the other side's
+  // button, and its tooltip holds the whole text.
+  void LongPathsStayInTheirHalf_data() {
+    QTest::addColumn<bool>("sourceExists");
+    QTest::addColumn<int>("length");  // of each path, in characters
+    QTest::newRow("150 characters, accents and CJK") << true << 150;
+    QTest::newRow("missing source of 150 characters") << false << 150;
+    QTest::newRow("short paths are shown whole") << true << 0;
+  }
+  void LongPathsStayInTheirHalf() {
+    QFETCH(bool, sourceExists);
+    QFETCH(int, length);
+    // Folder names with accents and CJK, repeated until the path is as long as asked.
+    // Short ones in folders of their own right under the system's temporary folder.
+    QTemporaryDir shortSource(QDir::tempPath() + "/oXXXXXX"), shortDestination(QDir::tempPath() + "/dXXXXXX");
+    auto longPath = [&](const QString& start) {
+      if (length == 0) return (start == "orig" ? shortSource : shortDestination).path();
+      QString path = N(*FTemp / start.toStdString());
+      const QString part = QString::fromUtf8("/Gravações de ação 東京の撮影 é");
+      while (path.size() < length) path += part;
+      path.truncate(length);
+      if (path.endsWith('/') || path.endsWith(' ')) path[length - 1] = QChar('x');
+      return path;
+    };
+    const QString source = longPath("orig"), destination = longPath("dest");
+    QVERIFY(length == 0 || (source.size() == length && destination.size() == length));
+    if (sourceExists) fs::create_directories(source.toStdU16String());
+    fs::create_directories(destination.toStdU16String());
+    Store(u"storage_Origem", source);
+    Store(u"storage_Destino", destination);
+    ShowWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+
+    const QString sourceText = "Origem: " + source + (sourceExists ? "" : QString::fromUtf8(" (não encontrada)"));
+    const QString destinationText = "Destino: " + destination;
+    const QRect origem = FForm->LBLOrigem->geometry(), destino = FForm->LblDestino->geometry();
+    QVERIFY2(!origem.intersects(destino), qPrintable(QString("%1 / %2").arg(origem.right()).arg(destino.left())));
+    QVERIFY(!origem.intersects(FForm->BtRaizDestino->geometry()));
+    QVERIFY(!destino.intersects(FForm->BtRaizOrigem->geometry()));
+    QVERIFY(destino.right() <= FForm->PanelSuperior->contentsRect().right());
+    QCOMPARE(FForm->LBLOrigem->toolTip(), sourceText);
+    QCOMPARE(FForm->LblDestino->toolTip(), destinationText);
+    for (QLabel* label : {FForm->LBLOrigem, FForm->LblDestino}) {
+      // Drawn whole within the label: what it shows fits its width.
+      QVERIFY(QFontMetrics(label->font()).horizontalAdvance(label->text()) <= label->width());
+      if (length == 0) {
+        QCOMPARE(label->text(), label->toolTip());
+        continue;
+      }
+      // The start (the caption) and the end (the folder itself) stay readable.
+      QVERIFY(label->text().contains(QChar(0x2026)));
+      QCOMPARE(label->text().left(6), label->toolTip().left(6));
+      QCOMPARE(label->text().right(3), label->toolTip().right(3));
+    }
+    if (length != 0) {
+      const QString folder = qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath());
+      const QString path =
+          QDir(folder).filePath(sourceExists ? "tarnvel-header-long-paths.png" : "tarnvel-header-missing-source.png");
+      QVERIFY(FForm->PanelSuperior->grab().save(path));
+      qInfo("header screenshot: %s", qPrintable(path));
+    }
   }
 };
 

@@ -257,6 +257,44 @@ class GaugeTest : public QObject {
     QCOMPARE(invertedBar, overBar);
   }
 
+  // Contrast ratios where the answer is known, and the bar colour chosen for
+  // a background: kept when it stands out, made to stand out when it does not.
+  void Contrast_data() {
+    QTest::addColumn<QColor>("a");
+    QTest::addColumn<QColor>("b");
+    QTest::addColumn<double>("ratio");
+    QTest::newRow("black on white") << QColor(Qt::black) << QColor(Qt::white) << 21.0;
+    QTest::newRow("white on black") << QColor(Qt::white) << QColor(Qt::black) << 21.0;
+    QTest::newRow("same colour") << QColor(16, 18, 20) << QColor(16, 18, 20) << 1.0;
+    QTest::newRow("mid grey on black") << QColor(0x77, 0x77, 0x77) << QColor(Qt::black) << 4.69;
+    QTest::newRow("black on near black") << QColor(Qt::black) << kBack << 1.12;
+  }
+  void Contrast() {
+    QFETCH(QColor, a);
+    QFETCH(QColor, b);
+    QFETCH(double, ratio);
+    QVERIFY2(qAbs(ContrastRatio(a, b) - ratio) < 0.01, qPrintable(QString::number(ContrastRatio(a, b))));
+  }
+
+  void VisibleColour_data() {
+    QTest::addColumn<QColor>("color");
+    QTest::addColumn<QColor>("background");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("highlight on near black") << QColor("#2f7fc1") << kBack << true;
+    QTest::newRow("black on near black") << QColor(Qt::black) << kBack << false;
+    QTest::newRow("dark blue on near black") << QColor(0, 0, 128) << kBack << false;
+    QTest::newRow("white on white") << QColor(Qt::white) << QColor(Qt::white) << false;
+    QTest::newRow("yellow on white") << QColor(Qt::yellow) << QColor(Qt::white) << false;
+  }
+  void VisibleColour() {
+    QFETCH(QColor, color);
+    QFETCH(QColor, background);
+    QFETCH(bool, kept);
+    const QColor chosen = VisibleOn(color, background);
+    QVERIFY2(ContrastRatio(chosen, background) >= 3.0, qPrintable(chosen.name()));
+    QCOMPARE(chosen == color, kept);
+  }
+
   // For people to look at: the progress window's gauge at 0, 50 and 100%.
   void Screenshots() {
     const QDir folder(qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath()));

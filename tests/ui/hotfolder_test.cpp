@@ -821,7 +821,7 @@ class HotFolderTest : public QObject {
     QVERIFY(other.Mounted());
     WriteFile(FSource / "b.mxf", "b");
     QVERIFY(Mirrored("b.mxf"));
-    QCOMPARE(FForm->LBLOrigem->text(), QStringLiteral("Origem: ") + QString::fromStdString(FSource.string()));
+    QCOMPARE(FForm->LBLOrigem->toolTip(), QStringLiteral("Origem: ") + QString::fromStdString(FSource.string()));
     WriteFile(FSource / "c.mxf", "c");
     QVERIFY(Mirrored("c.mxf"));
   }

@@ -113,12 +113,47 @@ class ProgressTest : public QObject {
     const TGauge* g = FrmRoboCopy->GaugeEspelho;
     QCOMPARE(g->Kind(), gkVerticalBar);
     QCOMPARE(g->BackColor(), QColor(16, 18, 20));
-    QCOMPARE(g->ForeColor(), QColor(Qt::black));
+    // The theme's highlight: the bar must be seen on the near-black background.
+    QCOMPARE(g->ForeColor(), QColor("#2f7fc1"));
     QVERIFY(g->ShowText());
     QCOMPARE(g->MinValue(), 0);
     QCOMPARE(g->MaxValue(), 100);
     QCOMPARE(g->Progress(), 33);
     QCOMPARE(g->PercentDone(), 33);
+  }
+
+  // The window at 50%, as drawn: the lower half of the gauge's inner area is
+  // the bar, and every pixel of it that the text leaves alone stands out from
+  // the background by a contrast of at least 3:1. Saved for people to look at.
+  void GaugeBarIsSeen() {
+    TGauge* g = FrmRoboCopy->GaugeEspelho;
+    const int before = g->Progress();
+    g->SetProgress(50);
+    ShowProgress();
+    const QImage shot = FrmRoboCopy->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    g->SetProgress(before);
+    FrmRoboCopy->close();
+    const QString path =
+        QDir(qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath())).filePath("tarnvel-progress-50.png");
+    QVERIFY(shot.save(path));
+    qInfo("progress window screenshot: %s", qPrintable(path));
+
+    const QColor background = shot.pixelColor(5, 5);  // inner area, above the bar, clear of the text
+    QCOMPARE(background, QColor(16, 18, 20));
+    // Inner rows 1..33: the bar covers the lower 16 of them, rows 18..33.
+    int barPixels = 0;
+    for (int y = 18; y <= 33; ++y) {
+      for (int x = 1; x <= 620; ++x) {
+        if (x > 250 && x < 370) continue;  // where the centred text may lie
+        const QColor pixel = shot.pixelColor(x, y);
+        if (ContrastRatio(pixel, background) < 3.0)
+          QFAIL(qPrintable(QString("pixel %1,%2 is %3").arg(x).arg(y).arg(pixel.name())));
+        ++barPixels;
+      }
+    }
+    QVERIFY(barPixels > 0);
+    // Above the bar, the background.
+    QCOMPARE(shot.pixelColor(5, 16), background);
   }
 
   // Over the main window's centre at every showing, also after the main window moved.

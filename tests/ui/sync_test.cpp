@@ -3,6 +3,8 @@
 // gauge during a run, the end of a run however it comes, refusals, a missing
 // copy program; and a real mirror with the mirror tool where it is built.
 #include <QTest>
+#include <QFile>
+#include <QRegularExpression>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -15,6 +17,7 @@
 #include "funcoes/funcoes.h"
 #include "funcoes/runner.h"
 #include "tempdir.h"
+#include "toolkit/history.h"
 #include "uitest.h"
 
 using namespace testsupport;
@@ -60,6 +63,28 @@ QStringList Options(bool preserve) {
                  << "System Volume Information"
                  << "/XF"
                  << "*.exe";
+}
+
+// The copy program's closing summary, as the mirror tool writes it.
+std::string SummaryTable(int copied, long long bytes, int failed, int extras) {
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "------------------------------------------------------------------------------\n\n"
+                "   Source : /a/\n     Dest : /b/\n\n"
+                "------------------------------------------------------------------------------\n\n"
+                "               Total    Copied   Skipped  Mismatch    FAILED    Extras\n"
+                "    Dirs :         1         0         1         0         0         0\n"
+                "   Files :  %9d %9d         0         0 %9d %9d\n"
+                "   Bytes :  %9lld %9lld         0         0         0         0\n\n",
+                copied + failed, copied, failed, extras, bytes, bytes);
+  return text;
+}
+
+// The run history's records, one block each.
+QStringList HistoryRecords() {
+  QFile log(RunLogPath());
+  if (!log.open(QIODevice::ReadOnly)) return {};
+  return QString::fromUtf8(log.readAll()).split("\n\n", Qt::SkipEmptyParts);
 }
 
 }  // namespace
@@ -132,13 +157,8 @@ class SyncTest : public QObject {
     FTemp = std::make_unique<TempDir>();
     FSource = *FTemp / "origem";
     FDestination = *FTemp / "destino";
-    FRecords = *FTemp / "registros";
-    for (const fs::path& folder : {FSource, FDestination, FRecords}) fs::create_directories(folder);
-    // The stand-in keeps its records out of the destination, which holds only what a test puts there.
-    qputenv("TARNVEL_TEST_CHILD_FOLDER", FRecords.string().c_str());
+    FRecords = PrepareStandInFolders(FTemp->path());
     FRobocopy = std::make_unique<PlacedRobocopy>(fs::path(platform::ExecutableFolder()));
-    SourceRoot = FSource.u16string();
-    DestinationRoot = FDestination.u16string();
     FrmTarnvel->ChkPreserva->setChecked(true);
     FrmTarnvel->FileListBoxDestino->SetDirectory(Q(FDestination));
     ShownBoxes.clear();
@@ -457,6 +477,73 @@ class SyncTest : public QObject {
     QCOMPARE(ShownBoxes[0].Text, Incomplete);
   }
 
+  // Every run leaves one record in the history: how it was started, the two
+  // folders, the copy program's exit and the summary's counts, and the lines
+  // that named failures.
+  void History() {
+    QFile::remove(RunLogPath());
+    QCOMPARE(RunLogPath(), QDir::homePath() + "/.local/state/Corvalen/TARNVEL.log");
+    FrmTarnvel->ChkPreserva->setChecked(false);  // extras deleted
+    // Succeeded, with copies and extras.
+    WriteFile(FRecords / "exit.txt", "3");
+    WriteFile(FRecords / "output.txt", SummaryTable(3, 1234, 0, 2));
+    Click({}, false);
+    // Failed on one clip.
+    WriteFile(FRecords / "exit.txt", "9");
+    WriteFile(FRecords / "output.txt",
+              "ERROR : Copying File /d/clip.mp4 : No space left on device\n" + SummaryTable(1, 10, 1, 0));
+    Click({}, false);
+    ShownBoxes.clear();
+    // Stopped by the user before it wrote anything.
+    WriteFile(FRecords / "output.txt", "");
+    bool asked = false;
+    Click([&] {
+      if (asked || Starts() == 0) return;
+      asked = true;
+      FrmRoboCopy->BtInterromper->click();
+    });
+    QVERIFY(asked);
+
+    const QStringList records = HistoryRecords();
+    QCOMPARE(records.size(), 3);
+    const QStringList common = {"  Sincronizar", "  Origem: " + Q(FSource), "  Destino: " + Q(FDestination)};
+    const QList<QStringList> expected = {
+        {"  Código de saída: 3", "  Arquivos copiados: 3", "  Bytes copiados: 1234", "  Extras apagados: 2",
+         "  Falhas: 0"},
+        {"  Código de saída: 9", "  Arquivos copiados: 1", "  Bytes copiados: 10", "  Extras apagados: 0",
+         "  Falhas: 1", "  Linhas de falha: 1", "    ERROR : Copying File /d/clip.mp4 : No space left on device"},
+        {"  Código de saída: sinal 9 (interrompido pelo usuário)", "  Contagens: sem resumo do programa de cópia"},
+    };
+    for (int i = 0; i < 3; ++i) {
+      const QStringList lines = records[i].split('\n');
+      QVERIFY2(
+          QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  Sincronizar$").match(lines[0]).hasMatch(),
+          qPrintable(records[i]));
+      QVERIFY2(lines.contains(common[1]) && lines.contains(common[2]), qPrintable(records[i]));
+      QVERIFY2(lines.filter(QRegularExpression("^  Duração: \\d+\\.\\d s$")).size() == 1, qPrintable(records[i]));
+      for (const QString& line : expected[i]) QVERIFY2(lines.contains(line), qPrintable(line + "\n" + records[i]));
+    }
+  }
+
+  // A history that cannot be written (its state folder is a file) changes
+  // nothing else: the run copies, ends and shows nothing.
+  void AnUnwritableHistoryChangesNothing() {
+#ifdef _WIN32
+    QSKIP("the state folder is the system's on Windows");
+#else
+    WriteFile(*FTemp / "state", "not a folder");
+    qputenv("XDG_STATE_HOME", (*FTemp / "state").string().c_str());
+    WriteFile(FDestination / "antigo.mov", "x");
+    WriteFile(FRecords / "exit.txt", "1");
+    Click({}, false);
+    qunsetenv("XDG_STATE_HOME");
+    QCOMPARE(Starts(), 1);
+    VerifyEnded({"antigo.mov"});
+    VerifyNotice({});
+    QVERIFY(fs::is_regular_file(*FTemp / "state"));
+#endif
+  }
+
   // An empty source with purging would delete the whole destination.
   void EmptySource_data() {
     QTest::addColumn<bool>("preserve");
@@ -570,6 +657,10 @@ class SyncTest : public QObject {
     QVERIFY(ShownBoxes.empty());
     after.sort();
     QCOMPARE(Tree(FDestination), after);
+    // The tool's own summary gave the history its counts.
+    const QStringList lines = HistoryRecords().last().split('\n');
+    QVERIFY2(lines.contains("  Arquivos copiados: 2"), qPrintable(lines.join('\n')));
+    QVERIFY2(lines.contains(QString("  Extras apagados: %1").arg(preserve ? 0 : 2)), qPrintable(lines.join('\n')));
     QCOMPARE(ReadFile(FDestination / "sub" / "b.mov"), std::string("filme"));
     QStringList files;
     for (const QString& name : after)

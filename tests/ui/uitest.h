@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QTest>
+#include <filesystem>
 #include <vector>
 
 #include "funcoes/funcoes.h"
@@ -37,6 +38,19 @@ struct QuietSettings {
   testsupport::IsolatedSettings Store;
   QuietSettings() { SettingValue(u"escrever", u"AutoCheck", u"0"); }
 };
+
+// The folders of a run of the stand-in copy program under root: "origem" and
+// "destino", made and set as the two roots, and "registros", where the
+// stand-in keeps its records (out of the destination, which holds only what
+// a test puts there). Returns the records folder.
+inline std::filesystem::path PrepareStandInFolders(const std::filesystem::path& root) {
+  const std::filesystem::path records = root / "registros";
+  for (const char* folder : {"origem", "destino", "registros"}) std::filesystem::create_directories(root / folder);
+  qputenv("TARNVEL_TEST_CHILD_FOLDER", records.string().c_str());
+  SourceRoot = (root / "origem").u16string();
+  DestinationRoot = (root / "destino").u16string();
+  return records;
+}
 
 #define TARNVEL_UI_TEST_MAIN(TestClass)                                  \
   int main(int argc, char** argv) {                                      \
