@@ -109,9 +109,11 @@ bool ReadBack(int fd, std::string& digest) {
   return true;
 }
 
-// The plain read/write loop, for file systems that refuse copy_file_range.
-// readFailed: a failure was the source's.
-bool CopyByReading(int in, int out, off_t& offset, off_t size, bool& readFailed, Hasher& hasher) {
+// Copies and hashes the source's bytes in one pass. The kernel's own copy
+// (copy_file_range) would need the source read again for its hash: that was
+// slower, for small files and big ones alike. readFailed: a failure was the
+// source's.
+bool CopyData(int in, int out, off_t& offset, off_t size, bool& readFailed, Hasher& hasher) {
   std::unique_ptr<char[]> buffer(new char[kChunk]);
   while (offset < size) {
     ssize_t got = ::pread(in, buffer.get(), std::min<off_t>(kChunk, size - offset), offset);
@@ -129,30 +131,6 @@ bool CopyByReading(int in, int out, off_t& offset, off_t size, bool& readFailed,
       done += put;
     }
     offset += got;
-  }
-  return true;
-}
-
-bool CopyData(int in, int out, off_t& offset, off_t size, bool& readFailed, Hasher& hasher) {
-  std::unique_ptr<char[]> buffer;
-  while (offset < size) {
-    // Chunks keep the loop short between checks, and what the kernel copied
-    // still in the cache when it is hashed; the kernel may clone or copy
-    // inside itself.
-    loff_t inOffset = offset, outOffset = offset;
-    ssize_t done = ::copy_file_range(in, &inOffset, out, &outOffset, std::min<off_t>(size - offset, 8 * kChunk), 0);
-    if (done < 0 && errno == EINTR) continue;
-    // Refused here, or failed on a side it does not name: the plain loop
-    // copies, or tells which side fails.
-    if (done < 0) return CopyByReading(in, out, offset, size, readFailed, hasher);
-    if (done == 0) break;  // the source shrank meanwhile
-    // The source's bytes, from the cache the kernel just read them into.
-    if (!buffer) buffer.reset(new char[kChunk]);
-    if (!HashRange(in, offset, done, hasher, buffer.get())) {
-      readFailed = true;
-      return false;
-    }
-    offset += done;
   }
   return true;
 }

@@ -15,9 +15,9 @@
  *   BECOME_FIFO=path: the first open of that path replaces the file with a
  *   FIFO just before, as if it was swapped after the folder was listed.
  *   FLIP_SOURCE=path, FLIP_OFFSET=n: the copy of that source file gets the
- *   byte at offset n wrong: its copy_file_range fails, so that the tool
- *   copies by reading, and the pwrite that holds offset n writes that byte
- *   inverted. With FLIP_ON_DISK=the copy's path, the copy is written right
+ *   byte at offset n wrong: the pwrite that holds offset n, by a thread whose
+ *   last pread was of that file, writes that byte inverted. With
+ *   FLIP_ON_DISK=the copy's path, the copy is written right
  *   and flipped on the disk once flushed, through a second descriptor: after
  *   an fdatasync of the copy's descriptor, or, for a copy flushed with the
  *   run, after the first syncfs that finds FLIP_ON_DISK. Past the copy's end
@@ -198,38 +198,44 @@ static void BeforeCopy(void) {
 }
 
 ssize_t copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size_t length, unsigned flags) {
-  const char* flip = getenv("FLIP_SOURCE");
   BeforeCopy();
-  if (flip) {
-    char path[PATH_MAX];
-    FdPath(in, path, sizeof path);
-    if (strcmp(path, flip) == 0) {
-      flipOut = out;
-      if (!getenv("FLIP_ON_DISK")) {
-        errno = EXDEV;
-        return -1;
-      }
-    }
-  }
   return NEXT(copy_file_range)(in, inOffset, out, outOffset, length, flags);
 }
 
+/* Whether this thread last read from FLIP_SOURCE: its next writes are that file's copy. */
+static __thread int flipArmed;
+
+/* pread and pread64 alike: a read of FLIP_SOURCE arms the flip, any other read disarms it. */
+#define PREAD(call, offset_t)                                        \
+  ssize_t call(int fd, void* data, size_t length, offset_t offset) { \
+    const char* flip = getenv("FLIP_SOURCE");                        \
+    if (flip) {                                                      \
+      char path[PATH_MAX];                                           \
+      FdPath(fd, path, sizeof path);                                 \
+      flipArmed = strcmp(path, flip) == 0;                           \
+    }                                                                \
+    return NEXT(call)(fd, data, length, offset);                     \
+  }
+PREAD(pread, off_t)
+PREAD(pread64, off64_t)
+
 /* pwrite and pwrite64 alike: the delay and pause roles, then the flip. */
-#define PWRITE(call, offset_t)                                                                         \
-  ssize_t call(int fd, const void* data, size_t length, offset_t offset) {                             \
-    const long long at = FlipOffset();                                                                 \
-    BeforeCopy();                                                                                      \
-    if (fd == flipOut && !getenv("FLIP_ON_DISK") && at >= offset && at < offset + (long long)length) { \
-      ssize_t written;                                                                                 \
-      unsigned char* copy = malloc(length);                                                            \
-      if (!copy) return NEXT(call)(fd, data, length, offset);                                          \
-      memcpy(copy, data, length);                                                                      \
-      copy[at - offset] ^= 0xFF;                                                                       \
-      written = NEXT(call)(fd, copy, length, offset);                                                  \
-      free(copy);                                                                                      \
-      return written;                                                                                  \
-    }                                                                                                  \
-    return NEXT(call)(fd, data, length, offset);                                                       \
+#define PWRITE(call, offset_t)                                                                     \
+  ssize_t call(int fd, const void* data, size_t length, offset_t offset) {                         \
+    const long long at = FlipOffset();                                                             \
+    BeforeCopy();                                                                                  \
+    if (flipArmed) flipOut = fd;                                                                   \
+    if (flipArmed && !getenv("FLIP_ON_DISK") && at >= offset && at < offset + (long long)length) { \
+      ssize_t written;                                                                             \
+      unsigned char* copy = malloc(length);                                                        \
+      if (!copy) return NEXT(call)(fd, data, length, offset);                                      \
+      memcpy(copy, data, length);                                                                  \
+      copy[at - offset] ^= 0xFF;                                                                   \
+      written = NEXT(call)(fd, copy, length, offset);                                              \
+      free(copy);                                                                                  \
+      return written;                                                                              \
+    }                                                                                              \
+    return NEXT(call)(fd, data, length, offset);                                                   \
   }
 PWRITE(pwrite, off_t)
 PWRITE(pwrite64, off64_t)

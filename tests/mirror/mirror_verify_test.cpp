@@ -64,13 +64,19 @@ struct Fault {
 };
 
 std::vector<Fault> Faults() {
-  const std::int64_t sizes[] = {1,    2,        100,      4095,       4096,   4097,       65536,     kMiB - 1,
-                                kMiB, kMiB + 1, 5 * kMiB, kEarly - 1, kEarly, kEarly + 1, 64 * kMiB, 3 * kMiB + 7};
-  const char* extensions[] = {".mov", ".wav", ".jpg", ".mxf", ".braw"};
   std::vector<Fault> faults;
   // An empty copy can only be wrong on the disk: a byte added.
   faults.push_back({"empty.txt", 0, 0, true, false});
   faults.push_back({"empty-replacing.txt", 0, 0, true, true});
+  // Around the size from which a copy is read back before it gets its name,
+  // and the biggest: the last byte, and the first of the second chunk.
+  const std::int64_t big[] = {5 * kMiB, kEarly - 1, kEarly, kEarly + 1, 64 * kMiB};
+  for (const std::int64_t size : big) {
+    faults.push_back({"big" + std::to_string(size) + ".mov", size, size - 1, false, size == kEarly + 1});
+    faults.push_back({"big" + std::to_string(size) + "-disk.mxf", size, kMiB, true, size == 64 * kMiB});
+  }
+  const std::int64_t sizes[] = {1, 2, 100, 4095, 4096, 4097, 65536, kMiB - 1, kMiB, kMiB + 1, 3 * kMiB + 7};
+  const char* extensions[] = {".mov", ".wav", ".jpg", ".mxf", ".braw"};
   for (int i = 0; faults.size() < 100; ++i) {
     const std::int64_t size = sizes[i % std::size(sizes)];
     // The first byte, the last, the middle, one past a chunk of the copy,
@@ -87,17 +93,21 @@ std::vector<Fault> Faults() {
 // One named file's copy gets one byte wrong, in the write or on the disk
 // after the flush; the run tells, keeps no wrong copy under the name, and the
 // next run copies it right.
-TEST(MirrorVerify, AWrongByteInACopyIsCaughtAndTheNextRunCopiesItAgain) {
+// The table runs in quarters, each within a test's time on the slow
+// sanitizer builds.
+class MirrorVerifyFaults : public testing::TestWithParam<int> {};
+
+TEST_P(MirrorVerifyFaults, AWrongByteInACopyIsCaughtAndTheNextRunCopiesItAgain) {
   testsupport::Ext4Volume disk({}, 400);
   if (!disk.Mounted()) GTEST_SKIP() << "no ext4 file system: " << disk.Refusal();
   const std::vector<Fault> faults = Faults();
   ASSERT_EQ(faults.size(), 100u);
-  unsigned seed = 0;
-  for (const Fault& f : faults) {
+  for (size_t row = GetParam(); row < faults.size(); row += 4) {
+    const Fault& f = faults[row];
     SCOPED_TRACE(f.name + ", " + std::to_string(f.size) + " bytes, byte " + std::to_string(f.offset) +
                  (f.onDisk ? " on the disk" : " in the write") + (f.replaces ? ", replacing a copy" : ""));
     const fs::path source = disk.path() / "src", destination = disk.path() / "dst";
-    const std::string content = Content(f.size, ++seed);
+    const std::string content = Content(f.size, static_cast<unsigned>(row));
     WriteFile(source / f.name, content);
     WriteFile(source / "neighbour.txt", "copied right");
     if (f.replaces) {
@@ -138,6 +148,8 @@ TEST(MirrorVerify, AWrongByteInACopyIsCaughtAndTheNextRunCopiesItAgain) {
     fs::remove_all(destination);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Quarters, MirrorVerifyFaults, testing::Range(0, 4));
 
 // After runs that copy, replace, purge and rename files by letter case only,
 // xxhsum finds every listed file as the list says, and a byte gone wrong on
