@@ -6,7 +6,7 @@
 #   bench/mirror_verify.sh UNVERIFIED_ROBOCOPY [path/to/robocopy] [work folder]
 # The work folder gets a journaled ext4 image of 8 GiB (sparse), mounted
 # for the run and removed at the end. FOLDERS=40 makes 20,000 files instead
-# of 100,000.
+# of 100,000; FOLDERS=0 measures the big file only.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -ge 1 ] || { echo "usage: $0 UNVERIFIED_ROBOCOPY [robocopy] [work folder]"; exit 1; }
@@ -26,27 +26,23 @@ cd "$work/disk"
 tail_args=(/MIR /FFT /Z /XA:H /R:0)
 run() { printf '%q ' "$1" "$2/" "$3/" "${tail_args[@]}"; printf '; [ $? -lt 8 ]'; }
 # Drops a file's cached pages, so that the next read comes from the disk.
-uncache() { printf "python3 -c 'import os,sys\nfor p in sys.argv[1:]:\n fd=os.open(p,os.O_RDONLY); os.posix_fadvise(fd,0,0,os.POSIX_FADV_DONTNEED); os.close(fd)' %q" "$@"; }
+uncache() {
+  printf "python3 -c 'import os,sys\nfor p in sys.argv[1:]:\n fd=os.open(p,os.O_RDONLY); os.posix_fadvise(fd,0,0,os.POSIX_FADV_DONTNEED); os.close(fd)'"
+  printf ' %q' "$@"
+}
 bench() {  # name, then hyperfine arguments
   local name=$1; shift
   hyperfine --show-output --runs "$runs" --export-json "$work/$name.json" "$@" 2>&1 | grep -iE "error|terminated" || true
 }
 
-echo "generating $((folders * 500)) files of 0-2 KiB in $folders folders"
-python3 - "$folders" <<'PY'
-import os, random, sys
-random.seed(1)
-for d in range(int(sys.argv[1])):
-    folder = f"small/folder{d:03}"
-    os.makedirs(folder)
-    for f in range(500):
-        with open(f"{folder}/file{f:03}.dat", "wb") as out:
-            out.write(os.urandom(random.randint(0, 2048)))
-PY
-sync -f .
-bench fresh --prepare 'rm -rf verified plain; sync -f .' "$(run "$tool" small verified)" "$(run "$plain" small plain)"
-bench noop "$(run "$tool" small verified)" "$(run "$plain" small plain)"
-rm -rf small verified plain
+if [ "$folders" -gt 0 ]; then
+  echo "generating $((folders * 500)) files of 0-2 KiB in $folders folders"
+  python3 "$root/bench/small_tree.py" "$folders"
+  sync -f .
+  bench fresh --prepare 'rm -rf verified plain; sync -f .' "$(run "$tool" small verified)" "$(run "$plain" small plain)"
+  bench noop "$(run "$tool" small verified)" "$(run "$plain" small plain)"
+  rm -rf small verified plain
+fi
 
 echo "generating one 2 GiB file"
 mkdir big && head -c $((2 << 30)) /dev/urandom > big/clip.mov && sync -f big/clip.mov
@@ -59,14 +55,16 @@ bench hash "xxhsum -H2 big/clip.mov"
 bench read --prepare "$(uncache big/clip.mov)" "cat big/clip.mov"
 
 python3 - "$work" <<'PY'
-import json, sys
+import json, os, sys
 def medians(name):
     return [r["median"] for r in json.load(open(f"{sys.argv[1]}/{name}.json"))["results"]]
-fresh, noop, large = medians("fresh"), medians("noop"), medians("large")
+large = medians("large")
 gib = 2 << 30
 print("medians in seconds; ratios: verified / other")
-print(f"fresh mirror, small files   verified {fresh[0]:8.3f}  unverified {fresh[1]:8.3f}  ratio {fresh[0] / fresh[1]:5.2f}")
-print(f"no-op re-mirror             verified {noop[0]:8.3f}  unverified {noop[1]:8.3f}  ratio {noop[0] / noop[1]:5.2f}")
+for name, what in [("fresh", "fresh mirror, small files"), ("noop", "no-op re-mirror")]:
+    if os.path.exists(f"{sys.argv[1]}/{name}.json"):
+        ours, plain = medians(name)
+        print(f"{what:27} verified {ours:8.3f}  unverified {plain:8.3f}  ratio {ours / plain:5.2f}")
 print(f"one 2 GiB file              verified {large[0]:8.3f}  cp+sync {large[1]:8.3f}  ratio {large[0] / large[1]:5.2f}"
       f"  cp+sync+cmp {large[2]:8.3f}  ratio {large[0] / large[2]:5.2f}")
 print(f"XXH3-128 from memory (xxhsum) {gib / medians('hash')[0] / 1e9:6.2f} GB/s;"

@@ -30,16 +30,7 @@ ours() { printf '%q ' "$tool" "$1/" "$2/" "${tail_args[@]}"; printf '; [ $? -lt 
 theirs() { printf '%q ' rsync "${rsync_args[@]}" "$1/" "$2/"; }
 
 echo "generating $((folders * 500)) files of 0-2 KiB in $folders folders"
-python3 - "$folders" <<'PY'
-import os, random, sys
-random.seed(1)
-for d in range(int(sys.argv[1])):
-    folder = f"small/folder{d:03}"
-    os.makedirs(folder)
-    for f in range(500):
-        with open(f"{folder}/file{f:03}.dat", "wb") as out:
-            out.write(os.urandom(random.randint(0, 2048)))
-PY
+python3 "$root/bench/small_tree.py" "$folders"
 find small -type f | shuf -n $((folders * 5)) --random-source=<(yes) > touched.list
 
 bench() {  # name, then hyperfine arguments
