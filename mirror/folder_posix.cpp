@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -94,16 +95,35 @@ bool HashRange(int fd, off_t offset, off_t length, Hasher& hasher, char* buffer)
   return true;
 }
 
-// The hash of what the disk holds for the durable file `fd`: its cached
-// pages are dropped first, or the check would read back the bytes just
-// written from memory and prove nothing.
+// The hash of what the disk holds for the durable file `fd`, read past the
+// cache where the file system allows (O_DIRECT); elsewhere its cached pages
+// are dropped first. Read from memory, the check would prove nothing.
 bool ReadBack(int fd, std::string& digest) {
+  Hasher hasher;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0) {
+    constexpr size_t kAlignment = 4096;
+    std::unique_ptr<char, void (*)(void*)> buffer(static_cast<char*>(std::aligned_alloc(kAlignment, kChunk)),
+                                                  std::free);
+    if (!buffer) throw std::bad_alloc();
+    const bool read = HashRange(fd, 0, -1, hasher, buffer.get());
+    const int error = errno;
+    ::fcntl(fd, F_SETFL, flags);
+    if (read) {
+      digest = hasher.Digest();
+      return true;
+    }
+    if (error != EINVAL) {
+      errno = error;
+      return false;
+    }
+    hasher.Reset();  // a file system that takes the flag but not such reads
+  }
   if (const int failed = ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED); failed != 0) {
     errno = failed;
     return false;
   }
   std::unique_ptr<char[]> buffer(new char[kChunk]);
-  Hasher hasher;
   if (!HashRange(fd, 0, -1, hasher, buffer.get())) return false;
   digest = hasher.Digest();
   return true;
