@@ -67,24 +67,17 @@ clear_disk() { rm -rf "$dest"/*; sync -f "$dest"; }
 mkdir times
 
 echo "generating $files files of 0-2 KiB in $folders folders, and $files in one folder"
-python3 - "$files" "$folders" <<'PY'
-import os, random, sys
-random.seed(1)
-files, folders = int(sys.argv[1]), int(sys.argv[2])
-for i in range(files):
-    folder = f"small/folder{i % folders:04}"
-    if i < folders:
-        os.makedirs(folder)
-    with open(f"{folder}/file{i:06}.dat", "wb") as out:
-        out.write(os.urandom(random.randint(0, 2048)))
+python3 "$root/bench/small_tree.py" "$folders" "$files"
+python3 - "$files" <<'PY'
+import os, sys
 os.makedirs("flat")
-for i in range(files):
+for i in range(int(sys.argv[1])):
     with open(f"flat/file{i:06}.dat", "wb") as out:
-        out.write(os.urandom(random.randint(0, 64)))
+        out.write(os.urandom(i % 65))
 PY
 echo "generating one file of $big_mib MiB"
 mkdir big && head -c $((big_mib << 20)) /dev/urandom >big/clip.mov
-cat small/*/* flat/* big/clip.mov >/dev/null  # warm caches for the source
+find small flat big -type f -exec cat {} + >/dev/null  # warm caches for the source
 
 for round in $(seq "$runs"); do
   echo "round $round of $runs"

@@ -59,7 +59,14 @@ class MirrorErrorCategory : public std::error_category {
  public:
   const char* name() const noexcept override { return "mirror"; }
   std::string message(int code) const override {
-    return code == 1 ? "the file changed while it was copied" : "not a regular file (a pipe, socket or device)";
+    switch (code) {
+      case 1:
+        return "the file changed while it was copied";
+      case 2:
+        return "not a regular file (a pipe, socket or device)";
+      default:
+        return "the copy read back differs from the source";
+    }
   }
 };
 inline const std::error_category& MirrorCategory() {
@@ -71,12 +78,31 @@ inline std::error_code SourceChanged() { return {1, MirrorCategory()}; }
 // A source entry that is neither a file nor a folder: reading a pipe would
 // wait for a writer forever, and a device is not media.
 inline std::error_code NotRegularFile() { return {2, MirrorCategory()}; }
+// A copy whose bytes, read back from the disk, are not the source's.
+inline std::error_code CopyDiffers() { return {3, MirrorCategory()}; }
 
 // A copy that failed on its source's side (opening or reading it, or a source
 // that changed meanwhile); any other failure of a copy is the destination's.
 class SourceFailure : public std::system_error {
  public:
   using std::system_error::system_error;
+};
+
+// Whether copies here are hashed and read back (Linux). The Windows build is
+// only the tests' stand-in for robocopy.exe, which does neither.
+#ifdef _WIN32
+inline constexpr bool kCopiesVerified = false;
+#else
+inline constexpr bool kCopiesVerified = true;
+#endif
+
+// What CopyIn put in place.
+struct Copied {
+  std::int64_t bytes = 0;  // copied by this run (a resumed copy: the rest)
+  // The XXH3 128-bit hash of the source's bytes as `xxhsum -H2` prints it;
+  // empty where this system's copies carry none.
+  std::string digest;
+  bool verified = false;  // read back from the disk before it got its name
 };
 
 class Folder {
@@ -127,8 +153,22 @@ class Folder {
   // until complete, so that /Z can resume it, and then takes the source's
   // permission bits. /Z resumes only from a temporary whose bytes are the
   // source's; any other is written again from the start.
-  std::int64_t CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool resume,
-                      bool replaces) const;
+  // A big copy is made durable and read back from the disk before it gets
+  // its name; one that differs is discarded and throws CopyDiffers(). A
+  // smaller one is left to ReadsBackAs after the run's flush.
+  Copied CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool resume, bool replaces) const;
+  // Whether file `name`, read from the disk rather than from memory (its
+  // cached pages dropped first, so call it once the data is durable), has the
+  // hash `digest`. Throws when it cannot be read.
+  bool ReadsBackAs(const std::string& name, const std::string& digest) const;
+  // When the file at `path` (below this folder) last changed in any way,
+  // its data, its name or its attributes; throws when there is none.
+  FileTime ChangedAt(const std::string& path) const;
+  // The content of the small file `name`; throws ENOENT when there is none.
+  std::string ReadFile(const std::string& name) const;
+  // Puts `content` durably in place as file `name`, replacing it whole: a
+  // stop at any moment leaves the old content or the new.
+  void ReplaceFile(const std::string& name, const std::string& content) const;
   // Whether file `name` is open for writing by any process. Where the system
   // cannot tell (a file of another owner, a network share), a file whose
   // modification or change time lies within the last 2 seconds counts as

@@ -8,9 +8,11 @@
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -51,18 +53,97 @@ FileTime TimeOf(const timespec& t) {
   return {static_cast<std::int64_t>(t.tv_sec), static_cast<std::int32_t>(t.tv_nsec)};
 }
 
-// The plain read/write loop, for file systems that refuse copy_file_range.
-// readFailed: a failure was the source's.
-bool CopyByReading(int in, int out, off_t& offset, off_t size, bool& readFailed) {
-  std::unique_ptr<char[]> buffer(new char[1 << 20]);
+constexpr size_t kChunk = 1 << 20;
+
+// The running XXH3 128-bit hash of a file's bytes.
+class Hasher {
+ public:
+  Hasher() : state_(XXH3_createState(), XXH3_freeState) {
+    if (!state_) throw std::bad_alloc();
+    Reset();
+  }
+  void Reset() { XXH3_128bits_reset(state_.get()); }
+  void Add(const void* data, size_t length) { XXH3_128bits_update(state_.get(), data, length); }
+  // In the canonical byte order, as xxhsum prints it.
+  std::string Digest() const {
+    XXH128_canonical_t canonical;
+    XXH128_canonicalFromHash(&canonical, XXH3_128bits_digest(state_.get()));
+    std::string hex;
+    for (const unsigned char byte : canonical.digest) {
+      hex += "0123456789abcdef"[byte >> 4];
+      hex += "0123456789abcdef"[byte & 15];
+    }
+    return hex;
+  }
+
+ private:
+  std::unique_ptr<XXH3_state_t, XXH_errorcode (*)(XXH3_state_t*)> state_;
+};
+
+// Hashes what `fd` holds from `offset` on, `length` bytes at most (up to its
+// end when -1). False, errno set, when a read fails.
+bool HashRange(int fd, off_t offset, off_t length, Hasher& hasher, char* buffer) {
+  for (off_t done = 0; length < 0 || done < length;) {
+    const size_t want = length < 0 ? kChunk : static_cast<size_t>(std::min<off_t>(kChunk, length - done));
+    const ssize_t got = ::pread(fd, buffer, want, offset + done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    hasher.Add(buffer, static_cast<size_t>(got));
+    done += got;
+  }
+  return true;
+}
+
+// The hash of what the disk holds for the durable file `fd`, read past the
+// cache where the file system allows (O_DIRECT); elsewhere its cached pages
+// are dropped first. Read from memory, the check would prove nothing.
+bool ReadBack(int fd, std::string& digest) {
+  Hasher hasher;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0) {
+    constexpr size_t kAlignment = 4096;
+    std::unique_ptr<char, void (*)(void*)> buffer(static_cast<char*>(std::aligned_alloc(kAlignment, kChunk)),
+                                                  std::free);
+    if (!buffer) throw std::bad_alloc();
+    const bool read = HashRange(fd, 0, -1, hasher, buffer.get());
+    const int error = errno;
+    ::fcntl(fd, F_SETFL, flags);
+    if (read) {
+      digest = hasher.Digest();
+      return true;
+    }
+    if (error != EINVAL) {
+      errno = error;
+      return false;
+    }
+    hasher.Reset();  // a file system that takes the flag but not such reads
+  }
+  if (const int failed = ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED); failed != 0) {
+    errno = failed;
+    return false;
+  }
+  std::unique_ptr<char[]> buffer(new char[kChunk]);
+  if (!HashRange(fd, 0, -1, hasher, buffer.get())) return false;
+  digest = hasher.Digest();
+  return true;
+}
+
+// Copies and hashes the source's bytes in one pass. The kernel's own copy
+// (copy_file_range) would need the source read again for its hash: that was
+// slower, for small files and big ones alike. readFailed: a failure was the
+// source's.
+bool CopyData(int in, int out, off_t& offset, off_t size, bool& readFailed, Hasher& hasher) {
+  std::unique_ptr<char[]> buffer(new char[kChunk]);
   while (offset < size) {
-    ssize_t got = ::pread(in, buffer.get(), std::min<off_t>(1 << 20, size - offset), offset);
+    ssize_t got = ::pread(in, buffer.get(), std::min<off_t>(kChunk, size - offset), offset);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       readFailed = true;
       return false;
     }
     if (got == 0) break;  // the source shrank meanwhile
+    hasher.Add(buffer.get(), static_cast<size_t>(got));
     for (ssize_t done = 0; done < got;) {
       ssize_t put = ::pwrite(out, buffer.get() + done, got - done, offset + done);
       if (put < 0 && errno == EINTR) continue;
@@ -74,27 +155,10 @@ bool CopyByReading(int in, int out, off_t& offset, off_t size, bool& readFailed)
   return true;
 }
 
-bool CopyData(int in, int out, off_t& offset, off_t size, bool& readFailed) {
-  while (offset < size) {
-    // Chunks keep the loop short between checks; the kernel may clone or
-    // copy inside itself.
-    loff_t inOffset = offset, outOffset = offset;
-    ssize_t done = ::copy_file_range(in, &inOffset, out, &outOffset, std::min<off_t>(size - offset, off_t{1} << 30), 0);
-    if (done < 0 && errno == EINTR) continue;
-    // Refused here, or failed on a side it does not name: the plain loop
-    // copies, or tells which side fails.
-    if (done < 0) return CopyByReading(in, out, offset, size, readFailed);
-    if (done == 0) break;  // the source shrank meanwhile
-    offset += done;
-  }
-  return true;
-}
-
 // Whether the first `length` bytes of `temp` are those of `source`: a
 // leftover whose bytes differ (a write lost with the power, a bad card) must
-// not become the start of the copy.
-bool SamePrefix(int source, int temp, off_t length) {
-  constexpr size_t kChunk = 1 << 20;
+// not become the start of the copy. The source's bytes go into `hasher`.
+bool SamePrefix(int source, int temp, off_t length, Hasher& hasher) {
   std::unique_ptr<char[]> a(new char[kChunk]), b(new char[kChunk]);
   for (off_t at = 0; at < length;) {
     const size_t want = static_cast<size_t>(std::min<off_t>(kChunk, length - at));
@@ -108,6 +172,7 @@ bool SamePrefix(int source, int temp, off_t length) {
       done += more;
     }
     if (std::memcmp(a.get(), b.get(), got) != 0) return false;
+    hasher.Add(a.get(), static_cast<size_t>(got));
     at += got;
   }
   return true;
@@ -116,6 +181,12 @@ bool SamePrefix(int source, int temp, off_t length) {
 // Under /Z, files from this size on are copied under a temporary name that a
 // stopped copy leaves behind to resume from; smaller ones are quick to copy again.
 constexpr off_t kResumableSize = off_t{64} << 20;
+
+// Copies from this size on are made durable and read back before they get
+// their name: a flush of their own costs little beside their bytes. Smaller
+// ones are read back after the run's one flush, which a flush per file would
+// slow down many times over.
+constexpr off_t kVerifiedBeforeNaming = off_t{16} << 20;
 
 // Whether an anonymous file can be given a name: through /proc, which a
 // container may lack.
@@ -347,8 +418,8 @@ void Folder::MakeChild(const std::string& name, std::uint32_t permissions) const
   if (::mkdirat(fd_, name.c_str(), (permissions & 0777) | S_IRWXU) != 0) Fail("mkdir");
 }
 
-std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool resume,
-                            bool replaces) const {
+Copied Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool resume,
+                      bool replaces) const {
   // Without blocking: a source replaced by a pipe since it was listed would
   // otherwise wait for a writer that never comes.
   Fd in(::openat(from.fd_, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -363,6 +434,7 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
 
   off_t offset = 0;
   int outFd = -1;
+  Hasher hasher;
   const bool resumable = resume && st.st_size >= kResumableSize;
   if (resumable) {
     int fd = ::openat(fd_, temp.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
@@ -371,8 +443,9 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
       outFd = fd;
       offset = have.st_size;
       // Otherwise written again from the start.
-      if (!SamePrefix(in.get(), fd, offset)) {
+      if (!SamePrefix(in.get(), fd, offset, hasher)) {
         offset = 0;
+        hasher.Reset();
         if (::ftruncate(fd, 0) != 0) Fail("truncate temporary file");
       }
     } else if (fd >= 0) {
@@ -382,15 +455,15 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
     // A file without a name until it is complete: no temporary to create and
     // no rename. File systems without it (FUSE, FAT) refuse, and get the
     // temporary below.
-    outFd = ::openat(fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, writable);
+    outFd = ::openat(fd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, writable);
   }
   const bool anonymous = !resumable && outFd >= 0;
   if (outFd < 0) {
-    outFd = ::openat(fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, writable);
+    outFd = ::openat(fd_, temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, writable);
     if (outFd < 0 && errno == EEXIST) {
       // Left by an earlier run that was stopped.
       if (::unlinkat(fd_, temp.c_str(), 0) != 0 && errno != ENOENT) Fail("remove temporary file");
-      outFd = ::openat(fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, writable);
+      outFd = ::openat(fd_, temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, writable);
     }
     if (outFd < 0) Fail("create temporary file");
   }
@@ -402,7 +475,9 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
   std::error_code error;
   bool sourceSide = false;
   struct stat after;
-  if (!CopyData(in.get(), out.get(), offset, st.st_size, sourceSide) ||
+  const bool verifyNow = st.st_size >= kVerifiedBeforeNaming;
+  std::string onDisk;
+  if (!CopyData(in.get(), out.get(), offset, st.st_size, sourceSide, hasher) ||
       (::fstat(in.get(), &after) != 0 && (sourceSide = true))) {
     error = std::error_code(errno, std::system_category());
   } else if (offset != st.st_size || after.st_size != st.st_size || after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
@@ -410,8 +485,11 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
     // Still being written: a prefix must never pass for the file.
     error = SourceChanged();
     sourceSide = true;
-  } else if (!KeepMode(out.get(), mode)) {
+  } else if (!KeepMode(out.get(), mode) ||
+             (verifyNow && (::fdatasync(out.get()) != 0 || !ReadBack(out.get(), onDisk)))) {
     error = std::error_code(errno, std::system_category());
+  } else if (verifyNow && onDisk != hasher.Digest()) {
+    error = CopyDiffers();
   } else if (anonymous) {
     if (::futimens(out.get(), times) != 0 || !LinkInPlace(out.get(), fd_, name, temp) || ::close(out.release()) != 0) {
       error = std::error_code(errno, std::system_category());
@@ -428,7 +506,53 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
     if (sourceSide) throw SourceFailure(error, "copy");
     throw std::system_error(error, "copy");
   }
-  return offset - started;
+  return {offset - started, hasher.Digest(), verifyNow};
+}
+
+bool Folder::ReadsBackAs(const std::string& name, const std::string& digest) const {
+  Fd fd(::openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  std::string onDisk;
+  if (fd.get() < 0 || !ReadBack(fd.get(), onDisk)) Fail("read back");
+  return onDisk == digest;
+}
+
+FileTime Folder::ChangedAt(const std::string& path) const {
+  struct stat st;
+  if (::fstatat(fd_, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) Fail("stat");
+  return TimeOf(st.st_ctim);
+}
+
+std::string Folder::ReadFile(const std::string& name) const {
+  Fd fd(::openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) Fail("open");
+  std::string content;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) Fail("read");
+    if (got == 0) return content;
+    content.append(buffer, static_cast<size_t>(got));
+  }
+}
+
+void Folder::ReplaceFile(const std::string& name, const std::string& content) const {
+  // A fixed name: a stopped run's leftover is simply written over.
+  const std::string temp = name + ".new";
+  Fd fd(::openat(fd_, temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (fd.get() < 0) Fail("create");
+  for (size_t done = 0; done < content.size();) {
+    const ssize_t put = ::write(fd.get(), content.data() + done, content.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) Fail("write");
+    done += static_cast<size_t>(put);
+  }
+  // The content durable before the name: else a power cut after the rename
+  // could leave the name on an empty file.
+  if (::fdatasync(fd.get()) != 0) Fail("fdatasync");
+  if (::close(fd.release()) != 0) Fail("close");
+  if (::renameat(fd_, temp.c_str(), fd_, name.c_str()) != 0) Fail("rename");
+  if (::fsync(fd_) != 0) Fail("fsync");
 }
 
 void Folder::RemoveFile(const std::string& name) const {

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cwctype>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <utility>
 
 #include "mirror/folder.h"
@@ -192,9 +194,10 @@ void Folder::MakeChild(const std::string& name, std::uint32_t /*permissions*/) c
   Check(error, "mkdir");
 }
 
-// The stand-in always writes a temporary and renames it.
-std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool /*resume*/,
-                            bool /*replaces*/) const {
+// The stand-in always writes a temporary and renames it. Like the system's
+// robocopy.exe, it neither hashes nor reads back what it wrote.
+Copied Folder::CopyIn(const Folder& from, const std::string& name, const std::string& temp, bool /*resume*/,
+                      bool /*replaces*/) const {
   const fs::path source = from.path_ / FromUtf8(name);
   const fs::path partial = path_ / FromUtf8(temp);
   std::error_code error;
@@ -220,7 +223,38 @@ std::int64_t Folder::CopyIn(const Folder& from, const std::string& name, const s
     if (sourceSide) throw SourceFailure(error, "copy");
     throw std::system_error(error, "copy");
   }
-  return static_cast<std::int64_t>(fs::file_size(path_ / FromUtf8(name), error));
+  return {static_cast<std::int64_t>(fs::file_size(path_ / FromUtf8(name), error)), {}, false};
+}
+
+// Copies made here carry no digest to compare with.
+bool Folder::ReadsBackAs(const std::string&, const std::string&) const {
+  throw std::system_error(std::make_error_code(std::errc::not_supported), "read back");
+}
+
+// The system keeps no change time apart: the modification time stands for it.
+FileTime Folder::ChangedAt(const std::string& path) const {
+  std::error_code error;
+  const fs::file_time_type time = fs::last_write_time(path_ / FromUtf8(path), error);
+  Check(error, "stat");
+  return TimeOf(time);
+}
+
+std::string Folder::ReadFile(const std::string& name) const {
+  std::ifstream in(path_ / FromUtf8(name), std::ios::binary);
+  if (!in) throw std::system_error(std::make_error_code(std::errc::no_such_file_or_directory), "open");
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Folder::ReplaceFile(const std::string& name, const std::string& content) const {
+  const fs::path temp = path_ / FromUtf8(name + ".new");
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out.flush()) throw std::system_error(std::make_error_code(std::errc::io_error), "write");
+  }
+  std::error_code error;
+  fs::rename(temp, path_ / FromUtf8(name), error);
+  Check(error, "rename");
 }
 
 // The stand-in copies what the system lets it open; robocopy.exe itself is the

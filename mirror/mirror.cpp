@@ -20,6 +20,19 @@ namespace {
 
 constexpr size_t kCopyThreads = 4;
 constexpr size_t kFilesPerThread = 8;  // fewer files per helper are not worth a thread
+
+// Calls work(i) for each i below `count`, several at a time: small files cost
+// a few system calls each, mostly waiting on the file system.
+template <typename Work>
+void AtOnce(size_t count, const Work& work) {
+  std::atomic<size_t> next{0};
+  const auto loop = [&] {
+    for (size_t i; (i = next++) < count;) work(i);
+  };
+  std::vector<std::jthread> helpers;
+  for (size_t i = 1; i < kCopyThreads && i * kFilesPerThread < count; ++i) helpers.emplace_back(loop);
+  loop();
+}
 constexpr char kTempPrefix[] = ".~robocopy-";
 constexpr char kTempSuffix[] = ".tmp";
 constexpr size_t kTempLength = sizeof kTempPrefix - 1 + 16 + sizeof kTempSuffix - 1;
@@ -27,6 +40,8 @@ constexpr size_t kTempLength = sizeof kTempPrefix - 1 + 16 + sizeof kTempSuffix 
 std::string Join(const std::string& folder, const std::string& name) {
   return folder.empty() || folder.back() == '/' || folder.back() == '\\' ? folder + name : folder + "/" + name;
 }
+
+std::string ChecksumPath(const std::string& destination) { return Join(Join(destination, kOwnFolder), kChecksumFile); }
 
 // A file system's own folder at its root, left alone like "System Volume Information".
 constexpr char kLostAndFound[] = "lost+found";
@@ -133,6 +148,8 @@ Summary Mirror::Run() {
     throw FatalError("ERROR : Accessing Source Directory " + options_.source + " : " + e.code().message());
   }
   ancestors_ = {sourcePath_.front()};
+  checksums_.reset();
+  checksumsUnreadable_ = false;
   Writeback writeback(destination);
   writeback_ = &writeback;
   written_.clear();
@@ -155,19 +172,126 @@ Summary Mirror::Run() {
       Report("Flushing Destination Directory", options_.destination, error);
       ++summary_.folders.failed;
       ForgetWritten();
+    } else {
+      VerifyWritten();
     }
   }
+  SaveChecksums(destination);
   return summary_;
+}
+
+void Mirror::VerifyWritten() {
+  std::mutex lock;
+  AtOnce(written_.size(), [&](size_t i) {
+    const Written& w = written_[i];
+    if (w.copy.verified || w.copy.digest.empty()) return;
+    std::error_code error = CopyDiffers();
+    try {
+      if (Folder::Open(w.folder).ReadsBackAs(w.name, w.copy.digest)) error.clear();
+    } catch (const std::system_error& e) {
+      error = e.code();
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    if (!error) {
+      Checksums().Set(Listed(w.folder, w.name), w.copy.digest);
+      return;
+    }
+    // A copy that may not be the source's never stays under its name: the
+    // next run, finding none, copies it again.
+    Report("Verifying File", Join(w.folder, w.name), error);
+    try {
+      Folder::Open(w.folder).RemoveFile(w.name);
+    } catch (const std::system_error& e) {
+      if (e.code() != std::errc::no_such_file_or_directory) Report("Deleting File", Join(w.folder, w.name), e.code());
+    }
+    --summary_.files.copied;
+    ++summary_.files.failed;
+    summary_.bytes.copied -= w.copied;
+    summary_.bytes.failed += w.size;
+  });
+}
+
+ChecksumList& Mirror::Checksums() {
+  if (checksums_) return *checksums_;
+  checksums_.emplace();
+  if (!kCopiesVerified) return *checksums_;
+  try {
+    const Folder destination = Folder::Open(options_.destination);
+    try {
+      checksums_->Load(destination.OpenChild(kOwnFolder, false).ReadFile(kChecksumFile));
+    } catch (const std::system_error& e) {
+      if (e.code() != std::errc::no_such_file_or_directory) throw;
+    }
+    // Until the list is written: a run stopped before then leaves it behind
+    // for the next run, which brings the list up to date even if it has
+    // nothing to copy.
+    OwnFolder(destination).MakeChild(kUnfinished, 0755);
+  } catch (const std::system_error& e) {
+    if (e.code() == std::errc::file_exists) return *checksums_;
+    // Rewritten from what this run knows, it would lose the other files' lines.
+    Report("Reading Checksum List", ChecksumPath(options_.destination), e.code());
+    ++summary_.files.failed;
+    checksumsUnreadable_ = true;
+  }
+  return *checksums_;
+}
+
+Folder Mirror::OwnFolder(const Folder& destination) {
+  try {
+    destination.MakeChild(kOwnFolder, 0755);
+  } catch (const std::system_error& e) {
+    if (e.code() != std::errc::file_exists) throw;
+  }
+  return destination.OpenChild(kOwnFolder, false);
+}
+
+void Mirror::SaveChecksums(const Folder& destination) {
+  if (!kCopiesVerified) return;
+  try {
+    destination.ChangedAt(std::string(kOwnFolder) + "/" + kUnfinished);
+    Checksums();  // left by a stopped run
+  } catch (const std::system_error&) {
+    if (!checksums_ || !checksums_->Changed()) return;  // nothing to write
+  }
+  if (checksumsUnreadable_) return;
+  try {
+    const Folder own = OwnFolder(destination);
+    // A line whose file changed after the list was last written is not that
+    // file's: a stopped run removed or replaced it. A file that this run
+    // copied and read back has its line anew.
+    std::optional<FileTime> written;
+    try {
+      written = own.ChangedAt(kChecksumFile);
+    } catch (const std::system_error&) {
+    }
+    checksums_->Prune([&](const std::string& path) {
+      try {
+        return written && destination.ChangedAt(path) <= *written;
+      } catch (const std::system_error&) {
+        return false;
+      }
+    });
+    own.ReplaceFile(kChecksumFile, checksums_->Text());
+    own.RemoveEmptyFolder(kUnfinished);
+  } catch (const std::system_error& e) {
+    Report("Writing Checksum List", ChecksumPath(options_.destination), e.code());
+    ++summary_.files.failed;
+  }
+}
+
+std::string Mirror::Listed(const std::string& folder, const std::string& name) const {
+  return Join(folder, name).substr(Join(options_.destination, "").size());
 }
 
 void Mirror::ForgetWritten() {
   // Their bytes may never have reached the disk, yet their size and time
   // would pass them as current: removed, the next run copies them again.
-  for (const auto& [folder, name] : written_) {
+  for (const Written& w : written_) {
+    Checksums().Erase(Listed(w.folder, w.name));
     try {
-      Folder::Open(folder).RemoveFile(name);
+      Folder::Open(w.folder).RemoveFile(w.name);
     } catch (const std::system_error& e) {
-      if (e.code() != std::errc::no_such_file_or_directory) Report("Deleting File", Join(folder, name), e.code());
+      if (e.code() != std::errc::no_such_file_or_directory) Report("Deleting File", Join(w.folder, w.name), e.code());
     }
   }
   written_.clear();
@@ -278,8 +402,14 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
   const bool lostAndFound =
       holdsLostAndFound(sourceEntries, source) || holdsLostAndFound(destinationEntries, destination);
   if (lostAndFound) wanted.insert(kLostAndFound);
+  // The tool's own folder at the destination's root is neither purged nor
+  // written over; a source's at its root (the source a mirror itself) holds
+  // that mirror's list, which says nothing of this copy.
+  const bool root = path == options_.destination;
+  if (root) wanted.insert(kOwnFolder);
   std::vector<const Entry*> folders, files;
   for (const Entry& e : sourceEntries) {
+    if (root && e.name == kOwnFolder) continue;
     if (e.error) {
       Report("Accessing Source File", Join(sourcePath, e.name), e.error);
       ++summary_.files.failed;
@@ -402,60 +532,57 @@ void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry*
 
 void Mirror::CopyAll(const Folder& source, const Folder& destination, const std::vector<Copy>& files,
                      const std::string& sourcePath, const std::string& path) {
-  // Small files cost a few system calls each, mostly waiting on the file
-  // system: several at a time keep it busy.
-  std::atomic<size_t> next{0};
   std::mutex lock;
-  auto work = [&] {
-    for (size_t i; (i = next++) < files.size();) {
-      const Entry& file = *files[i].file;
-      if (source.OpenForWriting(file.name)) {
-        // Still being written: this run leaves it, its writer's close asks for the next.
+  AtOnce(files.size(), [&](size_t i) {
+    const Entry& file = *files[i].file;
+    if (source.OpenForWriting(file.name)) {
+      // Still being written: this run leaves it, its writer's close asks for the next.
+      std::lock_guard<std::mutex> guard(lock);
+      errors_ << "ERROR : File In Use " << Join(sourcePath, file.name) << " : open for writing\n";
+      ++summary_.files.failed;
+      summary_.bytes.failed += file.size;
+      return;
+    }
+    const std::string temp = TemporaryName(file.name, file.size, file.mtime);
+    for (int attempt = 0;; ++attempt) {
+      try {
+        Copied copied = destination.CopyIn(source, file.name, temp, options_.restartable, files[i].replaces);
+        writeback_->Wrote(copied.bytes);
         std::lock_guard<std::mutex> guard(lock);
-        errors_ << "ERROR : File In Use " << Join(sourcePath, file.name) << " : open for writing\n";
+        // A copy not yet read back gets its line once it is.
+        if (copied.verified) {
+          Checksums().Set(Listed(path, file.name), copied.digest);
+        } else {
+          Checksums().Erase(Listed(path, file.name));
+        }
+        summary_.bytes.copied += copied.bytes;
+        ++summary_.files.copied;
+        written_.push_back({path, file.name, file.size, copied.bytes, std::move(copied)});
+        return;
+      } catch (const std::system_error& e) {
+        if (e.code() == NotRegularFile()) {
+          // Became a pipe or a device since it was listed.
+          std::lock_guard<std::mutex> guard(lock);
+          NotCopied(Join(sourcePath, file.name));
+          summary_.bytes.failed += file.size;  // counted in the total when it was listed
+          return;
+        }
+        if (attempt < options_.retries) {
+          std::this_thread::sleep_for(std::chrono::seconds(options_.waitSeconds));
+          continue;
+        }
+        std::lock_guard<std::mutex> guard(lock);
+        if (dynamic_cast<const SourceFailure*>(&e) != nullptr) {
+          Report("Reading Source File", Join(sourcePath, file.name), e.code());
+        } else {
+          Report(e.code() == CopyDiffers() ? "Verifying File" : "Copying File", Join(path, file.name), e.code());
+        }
         ++summary_.files.failed;
         summary_.bytes.failed += file.size;
-        continue;
-      }
-      const std::string temp = TemporaryName(file.name, file.size, file.mtime);
-      for (int attempt = 0;; ++attempt) {
-        try {
-          const std::int64_t copied =
-              destination.CopyIn(source, file.name, temp, options_.restartable, files[i].replaces);
-          writeback_->Wrote(copied);
-          std::lock_guard<std::mutex> guard(lock);
-          written_.emplace_back(path, file.name);
-          summary_.bytes.copied += copied;
-          ++summary_.files.copied;
-          break;
-        } catch (const std::system_error& e) {
-          if (e.code() == NotRegularFile()) {
-            // Became a pipe or a device since it was listed.
-            std::lock_guard<std::mutex> guard(lock);
-            NotCopied(Join(sourcePath, file.name));
-            summary_.bytes.failed += file.size;  // counted in the total when it was listed
-            break;
-          }
-          if (attempt < options_.retries) {
-            std::this_thread::sleep_for(std::chrono::seconds(options_.waitSeconds));
-            continue;
-          }
-          std::lock_guard<std::mutex> guard(lock);
-          if (dynamic_cast<const SourceFailure*>(&e) != nullptr) {
-            Report("Reading Source File", Join(sourcePath, file.name), e.code());
-          } else {
-            Report("Copying File", Join(path, file.name), e.code());
-          }
-          ++summary_.files.failed;
-          summary_.bytes.failed += file.size;
-          break;
-        }
+        return;
       }
     }
-  };
-  std::vector<std::jthread> helpers;
-  for (size_t i = 1; i < kCopyThreads && i * kFilesPerThread < files.size(); ++i) helpers.emplace_back(work);
-  work();
+  });
 }
 
 void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder,
@@ -500,6 +627,7 @@ void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, co
       // A file or a link stands where the source has a folder: the link goes,
       // what it points to stays.
       destination.RemoveFile(folder.name);
+      Checksums().Erase(Listed(path, folder.name));
       destination.MakeChild(folder.name, folder.permissions);
       ++summary_.folders.copied;
     } else {
@@ -565,7 +693,10 @@ void Mirror::Extra(const Folder& destination, const Entry& entry, const std::str
     } else {
       ++summary_.files.extras;
       if (entry.kind == Kind::File) summary_.bytes.extras += entry.size;
-      if (options_.purge) destination.RemoveFile(entry.name);
+      if (options_.purge) {
+        destination.RemoveFile(entry.name);
+        Checksums().Erase(Listed(path, entry.name));
+      }
     }
   } catch (const std::system_error& e) {
     if (e.code() == std::errc::no_such_file_or_directory) return;
@@ -594,6 +725,7 @@ bool Mirror::PurgeTree(const Folder& parent, const std::string& name, const std:
         if (e.kind == Kind::File) summary_.bytes.extras += e.size;
         try {
           folder.RemoveFile(e.name);
+          Checksums().Erase(Listed(path, e.name));
         } catch (const std::system_error& err) {
           Report("Deleting Extra File", target, err.code());
           ++summary_.files.failed;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -10,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "mirror/checksums.h"
 #include "mirror/folder.h"
 #include "mirror/helper_thread.h"
 #include "mirror/options.h"
@@ -92,6 +94,17 @@ class Mirror {
   void NotCopied(const std::string& sourcePath);
   // After a failed flush: removes the files this run put in place.
   void ForgetWritten();
+  // After the run's flush: reads back from the disk each copy not yet read
+  // back, and removes those that differ from their source.
+  void VerifyWritten();
+  // The destination's checksum list, read when first needed.
+  ChecksumList& Checksums();
+  // Writes the list back when the run changed it, or a stopped run may have.
+  void SaveChecksums(const Folder& destination);
+  // The destination's folder for the list, made if missing.
+  static Folder OwnFolder(const Folder& destination);
+  // The list's name for file `name` of destination folder `folder`.
+  std::string Listed(const std::string& folder, const std::string& name) const;
 
   const Options& options_;
   std::ostream& errors_;
@@ -106,8 +119,15 @@ class Mirror {
   std::unordered_map<std::uint64_t, TimeKeeping> timeKeeping_;  // by device
   HelperThread lister_;             // lists each destination folder while its source folder is listed
   Writeback* writeback_ = nullptr;  // during Run
-  // The files this run put in place, as destination folder and name.
-  std::vector<std::pair<std::string, std::string>> written_;
+  struct Written {
+    std::string folder, name;  // the destination folder's path, the file's name
+    std::int64_t size, copied;
+    Copied copy;
+  };
+  // The files this run put in place.
+  std::vector<Written> written_;
+  std::optional<ChecksumList> checksums_;
+  bool checksumsUnreadable_ = false;  // then left as it is
 };
 
 void PrintSummary(std::ostream& out, const Options& options, const Summary& summary);

@@ -1,10 +1,10 @@
 # Sourced by run.sh and test.sh: installs the Debian packages that are missing.
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev qt6-base-dev-tools libgl-dev
-                fonts-dejavu-core fonts-liberation)
+                fonts-dejavu-core fonts-liberation libxxhash-dev)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev g++-mingw-w64-x86-64-posix
                binutils-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth xdotool unzip rsync procps hyperfine python3
-               exfatprogs exfat-fuse dbus trayer)
+               exfatprogs exfat-fuse dbus trayer xxhash)
 # package.sh: dpkg-shlibdeps names the libraries the package depends on; cpack asks file which files are programs.
 PACKAGE_PACKAGES=(dpkg-dev file)
 # The package leg of test.sh: its validators and checker.

@@ -14,6 +14,17 @@
  *   file of another owner (EACCES) or on a file system without leases.
  *   BECOME_FIFO=path: the first open of that path replaces the file with a
  *   FIFO just before, as if it was swapped after the folder was listed.
+ *   FLIP_SOURCE=path, FLIP_OFFSET=n: the copy of that source file gets the
+ *   byte at offset n wrong: the pwrite that holds offset n, by a thread whose
+ *   last pread was of that file, writes that byte inverted. With
+ *   FLIP_ON_DISK=the copy's path, the copy is written right
+ *   and flipped on the disk once flushed, through a second descriptor: after
+ *   an fdatasync of the copy's descriptor, or, for a copy flushed with the
+ *   run, after the first syncfs that finds FLIP_ON_DISK. Past the copy's end
+ *   (an empty file) a byte is added there instead.
+ *   STOP_AT=write|before-rename|after-rename: the tool is killed (SIGKILL)
+ *   half-way through writing a file named XXH128SUMS (or its temporary), or
+ *   just before or after renaming a file to that name.
  *   EVENT_LOG: each file the tool creates (openat with O_CREAT or O_TMPFILE)
  *   appends "pid nanoseconds create", the close of a descriptor it holds an
  *   exclusive flock on "pid nanoseconds release", and the tool's exit "pid
@@ -27,6 +38,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -97,6 +109,31 @@ int statx(int dirfd, const char* name, int flags, unsigned int mask, struct stat
   return NEXT(statx)(dirfd, name, flags, mask, st);
 }
 
+/* The descriptor this thread copies FLIP_SOURCE into; -1: none. */
+static __thread int flipOut = -1;
+
+static long long FlipOffset(void) {
+  const char* offset = getenv("FLIP_OFFSET");
+  return offset ? atoll(offset) : 0;
+}
+
+/* Flips the byte at FLIP_OFFSET of the file open as `fd`, through a
+ * descriptor of its own, and makes that durable. */
+static void FlipOnDisk(int fd) {
+  static int flipped;
+  char self[64];
+  unsigned char byte = 0x5A;
+  const long long at = FlipOffset();
+  int second;
+  if (__atomic_exchange_n(&flipped, 1, __ATOMIC_SEQ_CST)) return; /* one byte, once */
+  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  second = open(self, O_RDWR | O_CLOEXEC);
+  if (second < 0) return;
+  if (pread(second, &byte, 1, at) == 1) byte ^= 0xFF;
+  if (NEXT(pwrite)(second, &byte, 1, at) == 1) NEXT(fdatasync)(second);
+  NEXT(close)(second);
+}
+
 static void LogSync(const char* call, int fd) {
   const char* log = getenv("SYNC_LOG");
   char path[PATH_MAX], line[PATH_MAX + 32];
@@ -114,12 +151,22 @@ static void LogSync(const char* call, int fd) {
 int syncfs(int fd) {
   static int calls;
   const char* failing = getenv("SYNCFS_FAIL");
+  const char* copy = getenv("FLIP_ON_DISK");
+  int result;
   LogSync("syncfs", fd);
   if (failing && __atomic_add_fetch(&calls, 1, __ATOMIC_SEQ_CST) == atoi(failing)) {
     errno = EIO;
     return -1;
   }
-  return NEXT(syncfs)(fd);
+  result = NEXT(syncfs)(fd);
+  if (copy) {
+    const int file = open(copy, O_RDONLY | O_CLOEXEC);
+    if (file >= 0) {
+      FlipOnDisk(file);
+      NEXT(close)(file);
+    }
+  }
+  return result;
 }
 
 int fsync(int fd) {
@@ -128,8 +175,9 @@ int fsync(int fd) {
 }
 
 int fdatasync(int fd) {
-  LogSync("fdatasync", fd);
-  return NEXT(fdatasync)(fd);
+  const int result = (LogSync("fdatasync", fd), NEXT(fdatasync)(fd));
+  if (fd == flipOut && getenv("FLIP_ON_DISK")) FlipOnDisk(fd);
+  return result;
 }
 
 /* Before each write of a copy: the delay and the pause roles. */
@@ -154,15 +202,43 @@ ssize_t copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size
   return NEXT(copy_file_range)(in, inOffset, out, outOffset, length, flags);
 }
 
-ssize_t pwrite(int fd, const void* data, size_t length, off_t offset) {
-  BeforeCopy();
-  return NEXT(pwrite)(fd, data, length, offset);
-}
+/* Whether this thread last read from FLIP_SOURCE: its next writes are that file's copy. */
+static __thread int flipArmed;
 
-ssize_t pwrite64(int fd, const void* data, size_t length, off64_t offset) {
-  BeforeCopy();
-  return NEXT(pwrite64)(fd, data, length, offset);
-}
+/* pread and pread64 alike: a read of FLIP_SOURCE arms the flip, any other read disarms it. */
+#define PREAD(call, offset_t)                                        \
+  ssize_t call(int fd, void* data, size_t length, offset_t offset) { \
+    const char* flip = getenv("FLIP_SOURCE");                        \
+    if (flip) {                                                      \
+      char path[PATH_MAX];                                           \
+      FdPath(fd, path, sizeof path);                                 \
+      flipArmed = strcmp(path, flip) == 0;                           \
+    }                                                                \
+    return NEXT(call)(fd, data, length, offset);                     \
+  }
+PREAD(pread, off_t)
+PREAD(pread64, off64_t)
+
+/* pwrite and pwrite64 alike: the delay and pause roles, then the flip. */
+#define PWRITE(call, offset_t)                                                                     \
+  ssize_t call(int fd, const void* data, size_t length, offset_t offset) {                         \
+    const long long at = FlipOffset();                                                             \
+    BeforeCopy();                                                                                  \
+    if (flipArmed) flipOut = fd;                                                                   \
+    if (flipArmed && !getenv("FLIP_ON_DISK") && at >= offset && at < offset + (long long)length) { \
+      ssize_t written;                                                                             \
+      unsigned char* copy = malloc(length);                                                        \
+      if (!copy) return NEXT(call)(fd, data, length, offset);                                      \
+      memcpy(copy, data, length);                                                                  \
+      copy[at - offset] ^= 0xFF;                                                                   \
+      written = NEXT(call)(fd, copy, length, offset);                                              \
+      free(copy);                                                                                  \
+      return written;                                                                              \
+    }                                                                                              \
+    return NEXT(call)(fd, data, length, offset);                                                   \
+  }
+PWRITE(pwrite, off_t)
+PWRITE(pwrite64, off64_t)
 
 static int Fcntl(int (*next)(int, int, ...), int fd, int cmd, void* arg) {
   const char* code = getenv("LEASE_ERRNO");
@@ -247,10 +323,42 @@ int flock(int fd, int operation) {
 
 int close(int fd) {
   int held = fd;
+  if (fd == flipOut) flipOut = -1;
   /* Logged before the close: the time is taken before another run can take the lock. */
   if (fd >= 0 && __atomic_compare_exchange_n(&lockedFd, &held, -1, 0, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
     LogEvent("release");
   return NEXT(close)(fd);
+}
+
+/* Whether `path` names the checksum list (or, `temporary` set, also its temporary). */
+static int IsList(const char* path, int temporary) {
+  const char* name = strrchr(path, '/');
+  return name && (temporary ? strncmp(name, "/XXH128SUMS", 11) == 0 : strcmp(name, "/XXH128SUMS") == 0);
+}
+
+ssize_t write(int fd, const void* data, size_t length) {
+  const char* stop = getenv("STOP_AT");
+  if (stop && strcmp(stop, "write") == 0 && length > 1) {
+    char path[PATH_MAX];
+    FdPath(fd, path, sizeof path);
+    if (IsList(path, 1)) {
+      NEXT(write)(fd, data, length / 2);
+      kill(getpid(), SIGKILL);
+    }
+  }
+  return NEXT(write)(fd, data, length);
+}
+
+int renameat(int fromDir, const char* from, int toDir, const char* to) {
+  const char* stop = getenv("STOP_AT");
+  char path[PATH_MAX * 2];
+  int result, listed;
+  AtPath(toDir, to, path, sizeof path);
+  listed = stop && IsList(path, 0);
+  if (listed && strcmp(stop, "before-rename") == 0) kill(getpid(), SIGKILL);
+  result = NEXT(renameat)(fromDir, from, toDir, to);
+  if (listed && strcmp(stop, "after-rename") == 0) kill(getpid(), SIGKILL);
+  return result;
 }
 
 __attribute__((destructor)) static void LogExit(void) { LogEvent("exit"); }

@@ -128,13 +128,18 @@ inline std::vector<std::string> ProgramArgs(const fs::path& source, const fs::pa
 }
 
 // What a tree holds, entry by entry: kind, size, a digest of the content and
-// the modification time of files.
+// the modification time of files. The tool's own folder at the root, which
+// holds its checksum list, is no part of the mirror and is left out.
 inline std::map<std::string, std::string> Picture(const fs::path& root) {
   std::map<std::string, std::string> picture;
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(root, ec))) return picture;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
     const fs::path rel = fs::relative(it->path(), root);
+    if (it.depth() == 0 && rel == ".tarnvel") {
+      it.disable_recursion_pending();
+      continue;
+    }
     struct stat st;
     lstat(it->path().c_str(), &st);
     std::ostringstream line;
