@@ -76,12 +76,7 @@ class NotificationsTest : public QObject {
     ShownBoxes.clear();
   }
 
-  void cleanup() {
-    if (FrmRoboCopy) FrmRoboCopy->close();
-    FRobocopy.reset();
-    FTemp.reset();
-    qunsetenv("TARNVEL_TEST_CHILD_FOLDER");
-  }
+  void cleanup() { ReleaseStandIn(FRobocopy, FTemp); }
 
   // A failing hot folder tells the desktop once per streak, critically, and
   // its window notice still comes, queued; runs go on meanwhile.

@@ -164,12 +164,7 @@ class SyncTest : public QObject {
     ShownBoxes.clear();
   }
 
-  void cleanup() {
-    if (FrmRoboCopy) FrmRoboCopy->close();
-    FRobocopy.reset();
-    FTemp.reset();
-    qunsetenv("TARNVEL_TEST_CHILD_FOLDER");
-  }
+  void cleanup() { ReleaseStandIn(FRobocopy, FTemp); }
 
   void FirstClickCreatesTheProgressWindowEvenWhenTheRunIsRefused() {
     fs::remove(FSource);

@@ -5,8 +5,10 @@
 #include <QString>
 #include <QTest>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
+#include "forms/UFrmRoboCopy.h"
 #include "funcoes/funcoes.h"
 #include "isolated_settings.h"
 #include "toolkit/application.h"
@@ -50,6 +52,16 @@ inline std::filesystem::path PrepareStandInFolders(const std::filesystem::path& 
   SourceRoot = (root / "origem").u16string();
   DestinationRoot = (root / "destino").u16string();
   return records;
+}
+
+// Undoes a test's run of the stand-in: its progress window closed, the
+// stand-in program taken away, then its folders.
+template <class Placed, class Folders>
+void ReleaseStandIn(std::unique_ptr<Placed>& robocopy, std::unique_ptr<Folders>& folders) {
+  if (FrmRoboCopy) FrmRoboCopy->close();
+  robocopy.reset();
+  folders.reset();
+  qunsetenv("TARNVEL_TEST_CHILD_FOLDER");
 }
 
 #define TARNVEL_UI_TEST_MAIN(TestClass)                                  \
