@@ -12,12 +12,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace mirror {
@@ -129,12 +133,128 @@ bool ReadBack(int fd, std::string& digest) {
   return true;
 }
 
+// Reads a big copy back from the disk while it is still being written: each
+// stretch once its write-back has ended, through a descriptor of its own that
+// reads past the cache (O_DIRECT). Read after the copy instead, the reading
+// would add the whole file's time to the copy's.
+class ReadBehind {
+ public:
+  // `direct`: the copy opened for reading with O_DIRECT.
+  explicit ReadBehind(int direct)
+      : fd_(direct), buffer_(static_cast<char*>(std::aligned_alloc(kAlignment, kChunk)), std::free) {
+    if (!buffer_) throw std::bad_alloc();
+    thread_ = std::jthread([this](std::stop_token stop) { Serve(stop); });
+  }
+  ReadBehind(const ReadBehind&) = delete;
+  ReadBehind& operator=(const ReadBehind&) = delete;
+
+  // The copy's first `bytes` have reached the disk.
+  void Durable(off_t bytes) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      durable_ = bytes;
+    }
+    wake_.notify_all();
+  }
+  // Once the whole copy of `size` bytes is durable: the hash of what the
+  // disk holds. False, errno set, when a read failed; EINVAL with nothing
+  // read: the file system takes the flag but not such reads.
+  bool Finish(off_t size, std::string& digest) {
+    Durable(size);
+    std::unique_lock<std::mutex> guard(lock_);
+    wake_.wait(guard, [&] { return error_ != 0 || read_ >= size; });
+    if (error_ != 0) {
+      errno = error_;
+      return false;
+    }
+    digest = hasher_.Digest();
+    return true;
+  }
+  bool ReadNothing() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return read_ == 0;
+  }
+
+ private:
+  static constexpr size_t kAlignment = 4096;
+
+  void Serve(std::stop_token stop) {
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+      wake_.wait(guard, stop, [&] { return read_ < durable_; });
+      if (stop.stop_requested()) return;
+      const off_t until = durable_;
+      off_t at = read_;
+      guard.unlock();
+      int failed = 0;
+      while (at < until) {
+        // Direct reads take whole blocks; only the copy's end is not at one.
+        const off_t left = until - at;
+        const size_t want =
+            static_cast<size_t>(std::min<off_t>(kChunk, (left + kAlignment - 1) / kAlignment * kAlignment));
+        const ssize_t got = ::pread(fd_.get(), buffer_.get(), want, at);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+          failed = got < 0 ? errno : EIO;  // a durable copy shorter than written
+          break;
+        }
+        const off_t used = std::min<off_t>(got, left);
+        hasher_.Add(buffer_.get(), static_cast<size_t>(used));
+        at += used;
+      }
+      guard.lock();
+      read_ = at;
+      error_ = failed;
+      wake_.notify_all();
+      if (failed != 0) return;
+    }
+  }
+
+  Fd fd_;
+  std::unique_ptr<char, void (*)(void*)> buffer_;
+  Hasher hasher_;  // the reading thread's alone until Finish
+  mutable std::mutex lock_;
+  std::condition_variable_any wake_;
+  off_t durable_ = 0;    // guarded by lock_
+  off_t read_ = 0;       // guarded by lock_
+  int error_ = 0;        // guarded by lock_
+  std::jthread thread_;  // last: started once the rest is ready, stopped and joined first
+};
+
+// A big copy's write-back runs behind it in stretches of this size, and at
+// most two of them are being written while the copy goes on: a run never
+// holds much more than that in memory that is not yet on the disk.
+constexpr off_t kWindow = off_t{16} << 20;
+
+// Starts the write-back of the copy's bytes up to `end` and waits for it
+// up to one stretch before, which then is durable for `reader`. Write-back
+// that the file system cannot be asked for is left to the flush at the end.
+bool WriteBehind(int out, off_t end, off_t& submitted, off_t& waited, ReadBehind& reader) {
+  if (waited < 0) return true;
+  if (::sync_file_range(out, submitted, end - submitted, SYNC_FILE_RANGE_WRITE) != 0) {
+    // A failed write-back is told once: it must fail the copy here.
+    if (errno != EINVAL && errno != ESPIPE && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+    waited = -1;
+    return true;
+  }
+  submitted = end;
+  if (end - kWindow <= waited) return true;
+  if (::sync_file_range(out, waited, end - kWindow - waited,
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+    return false;
+  }
+  waited = end - kWindow;
+  reader.Durable(waited);
+  return true;
+}
+
 // Copies and hashes the source's bytes in one pass. The kernel's own copy
 // (copy_file_range) would need the source read again for its hash: that was
 // slower, for small files and big ones alike. readFailed: a failure was the
-// source's.
-bool CopyData(int in, int out, off_t& offset, off_t size, bool& readFailed, Hasher& hasher) {
+// source's. With `reader`, the copy is read back behind the writing.
+bool CopyData(int in, int out, off_t& offset, off_t size, bool& readFailed, Hasher& hasher, ReadBehind* reader) {
   std::unique_ptr<char[]> buffer(new char[kChunk]);
+  off_t submitted = offset / kWindow * kWindow, waited = reader ? 0 : -1;
   while (offset < size) {
     ssize_t got = ::pread(in, buffer.get(), std::min<off_t>(kChunk, size - offset), offset);
     if (got < 0 && errno == EINTR) continue;
@@ -151,8 +271,18 @@ bool CopyData(int in, int out, off_t& offset, off_t size, bool& readFailed, Hash
       done += put;
     }
     offset += got;
+    const off_t stretch = offset / kWindow * kWindow;
+    if (reader && stretch > submitted && !WriteBehind(out, stretch, submitted, waited, *reader)) return false;
   }
   return true;
+}
+
+// Reserves the space of a big copy before its first byte is written, so that
+// a full disk fails it at once rather than near its end. The file's size
+// stays what is written. File systems without it simply fill as they go.
+bool Preallocate(int out, off_t offset, off_t size) {
+  if (::fallocate(out, FALLOC_FL_KEEP_SIZE, offset, size - offset) == 0) return true;
+  return errno != ENOSPC && errno != EDQUOT && errno != EFBIG;
 }
 
 // Whether the first `length` bytes of `temp` are those of `source`: a
@@ -476,8 +606,22 @@ Copied Folder::CopyIn(const Folder& from, const std::string& name, const std::st
   bool sourceSide = false;
   struct stat after;
   const bool verifyNow = st.st_size >= kVerifiedBeforeNaming;
+  std::optional<ReadBehind> reader;
+  if (verifyNow) {
+    const std::string self = "/proc/self/fd/" + std::to_string(out.get());
+    const int direct = anonymous ? ::open(self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC)
+                                 : ::openat(fd_, temp.c_str(), O_RDONLY | O_DIRECT | O_NOFOLLOW | O_CLOEXEC);
+    if (direct >= 0) reader.emplace(direct);  // else read back once the copy is complete
+  }
+  // The copy as the disk holds it, once durable.
+  const auto readBack = [&](std::string& digest) {
+    if (!reader) return ReadBack(out.get(), digest);
+    if (reader->Finish(offset, digest)) return true;
+    return errno == EINVAL && reader->ReadNothing() && ReadBack(out.get(), digest);
+  };
   std::string onDisk;
-  if (!CopyData(in.get(), out.get(), offset, st.st_size, sourceSide, hasher) ||
+  if ((verifyNow && !Preallocate(out.get(), offset, st.st_size)) ||
+      !CopyData(in.get(), out.get(), offset, st.st_size, sourceSide, hasher, reader ? &*reader : nullptr) ||
       (::fstat(in.get(), &after) != 0 && (sourceSide = true))) {
     error = std::error_code(errno, std::system_category());
   } else if (offset != st.st_size || after.st_size != st.st_size || after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
@@ -485,8 +629,7 @@ Copied Folder::CopyIn(const Folder& from, const std::string& name, const std::st
     // Still being written: a prefix must never pass for the file.
     error = SourceChanged();
     sourceSide = true;
-  } else if (!KeepMode(out.get(), mode) ||
-             (verifyNow && (::fdatasync(out.get()) != 0 || !ReadBack(out.get(), onDisk)))) {
+  } else if (!KeepMode(out.get(), mode) || (verifyNow && (::fdatasync(out.get()) != 0 || !readBack(onDisk)))) {
     error = std::error_code(errno, std::system_category());
   } else if (verifyNow && onDisk != hasher.Digest()) {
     error = CopyDiffers();

@@ -19,8 +19,9 @@
  *   last pread was of that file, writes that byte inverted. With
  *   FLIP_ON_DISK=the copy's path, the copy is written right
  *   and flipped on the disk once flushed, through a second descriptor: after
- *   an fdatasync of the copy's descriptor, or, for a copy flushed with the
- *   run, after the first syncfs that finds FLIP_ON_DISK. Past the copy's end
+ *   an fdatasync of the copy's descriptor or a sync_file_range that waited
+ *   for the write-back of offset n, or, for a copy flushed with the run,
+ *   after the first syncfs that finds FLIP_ON_DISK. Past the copy's end
  *   (an empty file) a byte is added there instead.
  *   STOP_AT=write|before-rename|after-rename: the tool is killed (SIGKILL)
  *   half-way through writing a file named XXH128SUMS (or its temporary), or
@@ -177,6 +178,15 @@ int fsync(int fd) {
 int fdatasync(int fd) {
   const int result = (LogSync("fdatasync", fd), NEXT(fdatasync)(fd));
   if (fd == flipOut && getenv("FLIP_ON_DISK")) FlipOnDisk(fd);
+  return result;
+}
+
+int sync_file_range(int fd, off_t offset, off_t length, unsigned int flags) {
+  const int result = NEXT(sync_file_range)(fd, offset, length, flags);
+  const long long at = FlipOffset();
+  if (fd == flipOut && getenv("FLIP_ON_DISK") && (flags & SYNC_FILE_RANGE_WAIT_AFTER) && at >= offset &&
+      at < offset + length)
+    FlipOnDisk(fd);
   return result;
 }
 
