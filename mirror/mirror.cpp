@@ -19,18 +19,21 @@ namespace mirror {
 namespace {
 
 constexpr size_t kCopyThreads = 4;
+// Reading a small copy back is one wait on the disk each: more of them at
+// once keep the disk's queue full.
+constexpr size_t kReadBackThreads = 16;
 constexpr size_t kFilesPerThread = 8;  // fewer files per helper are not worth a thread
 
-// Calls work(i) for each i below `count`, several at a time: small files cost
-// a few system calls each, mostly waiting on the file system.
+// Calls work(i) for each i below `count`, up to `threads` at a time: small
+// files cost a few system calls each, mostly waiting on the file system.
 template <typename Work>
-void AtOnce(size_t count, const Work& work) {
+void AtOnce(size_t count, size_t threads, const Work& work) {
   std::atomic<size_t> next{0};
   const auto loop = [&] {
     for (size_t i; (i = next++) < count;) work(i);
   };
   std::vector<std::jthread> helpers;
-  for (size_t i = 1; i < kCopyThreads && i * kFilesPerThread < count; ++i) helpers.emplace_back(loop);
+  for (size_t i = 1; i < threads && i * kFilesPerThread < count; ++i) helpers.emplace_back(loop);
   loop();
 }
 constexpr char kTempPrefix[] = ".~robocopy-";
@@ -153,7 +156,13 @@ Summary Mirror::Run() {
   Writeback writeback(destination);
   writeback_ = &writeback;
   written_.clear();
-  MirrorFolder(source, destination, options_.source, options_.destination);
+  {
+    ListAhead::Ticket<Listing> destinationListing =
+        listAhead_.Start([&destination] { return ListOf(destination, false); });
+    Listing sourceListing = ListOf(source, true);
+    MirrorFolder(source, destination, std::move(sourceListing), destinationListing.Take(), options_.source,
+                 options_.destination);
+  }
   const std::error_code flushedMeanwhile = writeback.Stop();
   writeback_ = nullptr;
   // Once per run rather than per file: a card pulled or power lost right
@@ -182,7 +191,7 @@ Summary Mirror::Run() {
 
 void Mirror::VerifyWritten() {
   std::mutex lock;
-  AtOnce(written_.size(), [&](size_t i) {
+  AtOnce(written_.size(), kReadBackThreads, [&](size_t i) {
     const Written& w = written_[i];
     if (w.copy.verified || w.copy.digest.empty()) return;
     std::error_code error = CopyDiffers();
@@ -361,26 +370,42 @@ void Mirror::NotCopied(const std::string& sourcePath) {
   ++summary_.files.failed;
 }
 
-void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const std::string& sourcePath,
-                          const std::string& path) {
-  std::vector<Entry> sourceEntries, destinationEntries;
-  // Both at once: the walks of the two trees overlap.
-  std::future<std::vector<Entry>> listed = lister_.Start([&destination] { return destination.List(false); });
+Mirror::Listing Mirror::ListOf(const Folder& folder, bool followLinks) {
+  Listing listing;
   try {
-    sourceEntries = source.List(true);
+    listing.entries = folder.List(followLinks);
   } catch (const std::system_error& e) {
-    listed.wait();
-    Report("Scanning Source Directory", sourcePath, e.code());
+    listing.error = e.code();
+  }
+  return listing;
+}
+
+Mirror::Opened Mirror::OpenAndList(const Folder& parent, const std::string& name, bool followLinks) {
+  Opened opened;
+  try {
+    opened.folder.emplace(parent.OpenChild(name, followLinks));
+  } catch (const std::system_error& e) {
+    opened.error = e.code();
+    return opened;
+  }
+  opened.listing = ListOf(*opened.folder, followLinks);
+  return opened;
+}
+
+void Mirror::MirrorFolder(const Folder& source, const Folder& destination, Listing sourceListing,
+                          Listing destinationListing, const std::string& sourcePath, const std::string& path) {
+  if (sourceListing.error) {
+    Report("Scanning Source Directory", sourcePath, sourceListing.error);
     ++summary_.folders.failed;
     return;
   }
-  try {
-    destinationEntries = listed.get();
-  } catch (const std::system_error& e) {
-    Report("Scanning Destination Directory", path, e.code());
+  if (destinationListing.error) {
+    Report("Scanning Destination Directory", path, destinationListing.error);
     ++summary_.folders.failed;
     return;
   }
+  const std::vector<Entry>& sourceEntries = sourceListing.entries;
+  const std::vector<Entry>& destinationEntries = destinationListing.entries;
   std::unordered_map<std::string_view, const Entry*> existing;
   existing.reserve(destinationEntries.size());
   for (const Entry& e : destinationEntries) existing.emplace(e.name, &e);
@@ -432,6 +457,19 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
     }
   }
   LeaveCaseClashes(destination, existing, files, folders, sourcePath);
+  // The subfolders are listed while this folder's files are compared and
+  // copied; the last handed in is listed first, so the first is.
+  std::vector<Ahead> ahead;
+  ahead.reserve(folders.size());
+  for (auto e = folders.rbegin(); e != folders.rend(); ++e) {
+    const std::string& name = (*e)->name;
+    Ahead& next =
+        ahead.emplace_back(Ahead{listAhead_.Start([&source, name] { return OpenAndList(source, name, true); }), {}});
+    const Entry* there = find(name);
+    if (there != nullptr && there->kind == Kind::Folder) {
+      next.destination = listAhead_.Start([&destination, name] { return OpenAndList(destination, name, false); });
+    }
+  }
   std::vector<Copy> copies;
   for (const Entry* e : files) CopyFile(destination, *e, find(e->name), path, copies);
   // Extras go before the copies: on a destination that ignores letter case,
@@ -445,7 +483,10 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, const
   for (const Entry& e : destinationEntries) {
     if (!wanted.contains(e.name) && leftover(e)) Extra(destination, e, path);
   }
-  for (const Entry* e : folders) MirrorSubfolder(source, destination, *e, find(e->name), sourcePath, path);
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const Entry& e = *folders[i];
+    MirrorSubfolder(destination, e, find(e.name), std::move(ahead[folders.size() - 1 - i]), sourcePath, path);
+  }
 }
 
 void Mirror::LeaveCaseClashes(const Folder& destination, const std::unordered_map<std::string_view, const Entry*>& held,
@@ -533,7 +574,7 @@ void Mirror::CopyFile(const Folder& destination, const Entry& file, const Entry*
 void Mirror::CopyAll(const Folder& source, const Folder& destination, const std::vector<Copy>& files,
                      const std::string& sourcePath, const std::string& path) {
   std::mutex lock;
-  AtOnce(files.size(), [&](size_t i) {
+  AtOnce(files.size(), kCopyThreads, [&](size_t i) {
     const Entry& file = *files[i].file;
     if (source.OpenForWriting(file.name)) {
       // Still being written: this run leaves it, its writer's close asks for the next.
@@ -585,8 +626,8 @@ void Mirror::CopyAll(const Folder& source, const Folder& destination, const std:
   });
 }
 
-void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder,
-                             const Entry* existing, const std::string& sourcePath, const std::string& path) {
+void Mirror::MirrorSubfolder(const Folder& destination, const Entry& folder, const Entry* existing, Ahead ahead,
+                             const std::string& sourcePath, const std::string& path) {
   const std::string target = Join(path, folder.name), origin = Join(sourcePath, folder.name);
   // A link back to a folder being walked would never end; the destination
   // inside the source is no part of what it mirrors.
@@ -595,16 +636,14 @@ void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, co
     return;
   }
   ++summary_.folders.total;
-  std::optional<Folder> from;
-  try {
-    from.emplace(source.OpenChild(folder.name, true));
-  } catch (const std::system_error& e) {
+  Opened from = ahead.source.Take();
+  if (!from.folder) {
     // What the destination holds of it stays, as for an entry that cannot be examined.
-    Report("Scanning Source Directory", origin, e.code());
+    Report("Scanning Source Directory", origin, from.error);
     ++summary_.folders.failed;
     return;
   }
-  if (const char* why = Refusal(*from, folder)) {
+  if (const char* why = Refusal(*from.folder, folder)) {
     errors_ << "ERROR : Scanning Source Directory " << origin << " : " << why << '\n';
     ++summary_.folders.failed;
     return;
@@ -637,8 +676,10 @@ void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, co
       ++summary_.folders.mismatch;
       return;
     }
-    Folder to = destination.OpenChild(folder.name, false);
-    if (OnSourcePath(to.Id())) {
+    // Listed ahead when it was there already; else listed now (one made here is empty).
+    Opened to = ahead.destination ? ahead.destination->Take() : OpenAndList(destination, folder.name, false);
+    if (!to.folder) throw std::system_error(to.error, "open");
+    if (OnSourcePath(to.folder->Id())) {
       // The destination's folder of that name is the source or holds it,
       // whatever the names say (bind mounts, names that differ in case).
       errors_ << "ERROR : Creating Directory " << target << " : it is the source folder or holds it\n";
@@ -647,7 +688,7 @@ void Mirror::MirrorSubfolder(const Folder& source, const Folder& destination, co
     }
     ancestors_.push_back(folder.id);
     linkedDepth_ += folder.linked ? 1 : 0;
-    MirrorFolder(*from, to, origin, target);
+    MirrorFolder(*from.folder, *to.folder, std::move(from.listing), std::move(to.listing), origin, target);
     linkedDepth_ -= folder.linked ? 1 : 0;
     ancestors_.pop_back();
   } catch (const std::system_error& e) {

@@ -13,7 +13,7 @@
 
 #include "mirror/checksums.h"
 #include "mirror/folder.h"
-#include "mirror/helper_thread.h"
+#include "mirror/list_ahead.h"
 #include "mirror/options.h"
 #include "mirror/writeback.h"
 
@@ -64,9 +64,29 @@ class Mirror {
     const Entry* file;
     bool replaces;  // something of that name is in the destination
   };
+  // A folder's entries, or why they could not be listed.
+  struct Listing {
+    std::vector<Entry> entries;
+    std::error_code error;
+  };
+  // A subfolder opened and listed ahead of the walk; `folder` is empty when
+  // it could not be opened, and `error` says why.
+  struct Opened {
+    std::optional<Folder> folder;
+    std::error_code error;
+    Listing listing;
+  };
+  // The listings of a subfolder of both trees, under way; none for the
+  // destination's when it holds no folder of that name.
+  struct Ahead {
+    ListAhead::Ticket<Opened> source;
+    std::optional<ListAhead::Ticket<Opened>> destination;
+  };
+  static Listing ListOf(const Folder& folder, bool followLinks);
+  static Opened OpenAndList(const Folder& parent, const std::string& name, bool followLinks);
   // sourcePath and path: the two folders' paths, for the failure lines.
-  void MirrorFolder(const Folder& source, const Folder& destination, const std::string& sourcePath,
-                    const std::string& path);
+  void MirrorFolder(const Folder& source, const Folder& destination, Listing sourceListing, Listing destinationListing,
+                    const std::string& sourcePath, const std::string& path);
   // Leaves out of `files` and `folders` every source entry whose name the
   // destination folder takes for another's (letter case), but one.
   void LeaveCaseClashes(const Folder& destination, const std::unordered_map<std::string_view, const Entry*>& held,
@@ -78,7 +98,7 @@ class Mirror {
                 std::vector<Copy>& copies);
   void CopyAll(const Folder& source, const Folder& destination, const std::vector<Copy>& files,
                const std::string& sourcePath, const std::string& path);
-  void MirrorSubfolder(const Folder& source, const Folder& destination, const Entry& folder, const Entry* existing,
+  void MirrorSubfolder(const Folder& destination, const Entry& folder, const Entry* existing, Ahead ahead,
                        const std::string& sourcePath, const std::string& path);
   // Why source folder `from` (entry `folder`) is not to be walked, or null.
   const char* Refusal(const Folder& from, const Entry& folder);
@@ -117,7 +137,7 @@ class Mirror {
   int linkedDepth_ = 0;               // how many of them were reached through a link
   std::unordered_map<std::uint64_t, bool> pseudo_;              // by device: a pseudo file system
   std::unordered_map<std::uint64_t, TimeKeeping> timeKeeping_;  // by device
-  HelperThread lister_;             // lists each destination folder while its source folder is listed
+  ListAhead listAhead_;                                         // lists the folders of both trees ahead of the walk
   Writeback* writeback_ = nullptr;  // during Run
   struct Written {
     std::string folder, name;  // the destination folder's path, the file's name
