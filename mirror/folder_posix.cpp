@@ -84,35 +84,38 @@ class Hasher {
   std::unique_ptr<XXH3_state_t, XXH_errorcode (*)(XXH3_state_t*)> state_;
 };
 
-// Hashes what `fd` holds from `offset` on, `length` bytes at most (up to its
-// end when -1). False, errno set, when a read fails.
-bool HashRange(int fd, off_t offset, off_t length, Hasher& hasher, char* buffer) {
-  for (off_t done = 0; length < 0 || done < length;) {
-    const size_t want = length < 0 ? kChunk : static_cast<size_t>(std::min<off_t>(kChunk, length - done));
-    const ssize_t got = ::pread(fd, buffer, want, offset + done);
+// Hashes all that `fd` holds, `chunk` bytes at a time. False, errno set, when
+// a read fails.
+bool HashAll(int fd, Hasher& hasher, char* buffer, size_t chunk) {
+  for (off_t done = 0;;) {
+    const ssize_t got = ::pread(fd, buffer, chunk, done);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
-    if (got == 0) break;
+    if (got == 0) return true;
     hasher.Add(buffer, static_cast<size_t>(got));
     done += got;
   }
-  return true;
 }
 
 // The hash of what the disk holds for the durable file `fd`, read past the
 // cache where the file system allows (O_DIRECT); elsewhere its cached pages
 // are dropped first. Read from memory, the check would prove nothing.
 bool ReadBack(int fd, std::string& digest) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return false;
+  // A direct read costs the kernel as much past the file's end as within it:
+  // a small file is read in as few blocks as hold it.
+  constexpr size_t kAlignment = 4096;
+  const size_t chunk =
+      std::min<size_t>(kChunk, (std::max<off_t>(st.st_size, 1) + kAlignment - 1) / kAlignment * kAlignment);
   Hasher hasher;
   const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0) {
-    constexpr size_t kAlignment = 4096;
-    std::unique_ptr<char, void (*)(void*)> buffer(static_cast<char*>(std::aligned_alloc(kAlignment, kChunk)),
-                                                  std::free);
+  if (flags >= 0 && ((flags & O_DIRECT) != 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0)) {
+    std::unique_ptr<char, void (*)(void*)> buffer(static_cast<char*>(std::aligned_alloc(kAlignment, chunk)), std::free);
     if (!buffer) throw std::bad_alloc();
-    const bool read = HashRange(fd, 0, -1, hasher, buffer.get());
+    const bool read = HashAll(fd, hasher, buffer.get(), chunk);
     const int error = errno;
-    ::fcntl(fd, F_SETFL, flags);
+    if ((flags & O_DIRECT) == 0) ::fcntl(fd, F_SETFL, flags);
     if (read) {
       digest = hasher.Digest();
       return true;
@@ -122,13 +125,14 @@ bool ReadBack(int fd, std::string& digest) {
       return false;
     }
     hasher.Reset();  // a file system that takes the flag but not such reads
+    if ((flags & O_DIRECT) != 0) ::fcntl(fd, F_SETFL, flags & ~O_DIRECT);
   }
   if (const int failed = ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED); failed != 0) {
     errno = failed;
     return false;
   }
-  std::unique_ptr<char[]> buffer(new char[kChunk]);
-  if (!HashRange(fd, 0, -1, hasher, buffer.get())) return false;
+  std::unique_ptr<char[]> buffer(new char[chunk]);
+  if (!HashAll(fd, hasher, buffer.get(), chunk)) return false;
   digest = hasher.Digest();
   return true;
 }
@@ -653,7 +657,10 @@ Copied Folder::CopyIn(const Folder& from, const std::string& name, const std::st
 }
 
 bool Folder::ReadsBackAs(const std::string& name, const std::string& digest) const {
-  Fd fd(::openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  // Opened for direct reads at once where the file system takes them.
+  int opened = ::openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_DIRECT);
+  if (opened < 0 && errno == EINVAL) opened = ::openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  Fd fd(opened);
   std::string onDisk;
   if (fd.get() < 0 || !ReadBack(fd.get(), onDisk)) Fail("read back");
   return onDisk == digest;
