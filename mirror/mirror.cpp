@@ -49,13 +49,14 @@ std::string ChecksumPath(const std::string& destination) { return Join(Join(dest
 // A file system's own folder at its root, left alone like "System Volume Information".
 constexpr char kLostAndFound[] = "lost+found";
 
-// The key under which a file system that ignores letter case finds a name:
-// each character in small letters, as far as the system's case tables tell.
-std::u32string FoldCase(const std::string& name) {
+// Calls add(c) for each character of `name` in small letters, as far as the
+// system's case tables tell: the key under which a file system that ignores
+// letter case finds a name.
+template <typename Add>
+void FoldCase(const std::string& name, const Add& add) {
 #ifndef _WIN32
   static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
 #endif
-  std::u32string key;
   for (size_t i = 0; i < name.size();) {
     const auto byte = static_cast<unsigned char>(name[i]);
     const size_t length = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 0;
@@ -67,7 +68,7 @@ std::u32string FoldCase(const std::string& name) {
       c = (c << 6) | (next & 0x3F);
     }
     if (!valid) {
-      key += static_cast<char32_t>(0x110000 + byte);  // a byte that is no character stands for itself
+      add(static_cast<char32_t>(0x110000 + byte));  // a byte that is no character stands for itself
       ++i;
       continue;
     }
@@ -78,10 +79,26 @@ std::u32string FoldCase(const std::string& name) {
       if (utf8 != nullptr) c = static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), utf8));
 #endif
     }
-    key += c;
+    add(c);
     i += length;
   }
+}
+
+std::u32string FoldedKey(const std::string& name) {
+  std::u32string key;
+  FoldCase(name, [&key](char32_t c) { key += c; });
   return key;
+}
+
+// A hash of the key, without making it: names that differ in it differ here
+// but for a rare collision.
+std::uint64_t FoldedHash(const std::string& name) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  FoldCase(name, [&hash](char32_t c) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  });
+  return hash;
 }
 
 }  // namespace
@@ -492,11 +509,20 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, Listi
 void Mirror::LeaveCaseClashes(const Folder& destination, const std::unordered_map<std::string_view, const Entry*>& held,
                               std::vector<const Entry*>& files, std::vector<const Entry*>& folders,
                               const std::string& sourcePath) {
+  // Most folders have no such names: told by the hashes alone, without a key
+  // made for every name.
+  std::unordered_set<std::uint64_t> hashes;
+  hashes.reserve(files.size() + folders.size());
+  bool alike = false;
+  for (const std::vector<const Entry*>* list : {&files, &folders}) {
+    for (const Entry* e : *list) alike = !hashes.insert(FoldedHash(e->name)).second || alike;
+  }
+  if (!alike) return;
   std::unordered_map<std::u32string, std::vector<const Entry*>> spellings;
   bool clash = false;
   for (const std::vector<const Entry*>* list : {&files, &folders}) {
     for (const Entry* e : *list) {
-      std::vector<const Entry*>& same = spellings[FoldCase(e->name)];
+      std::vector<const Entry*>& same = spellings[FoldedKey(e->name)];
       same.push_back(e);
       clash = clash || same.size() > 1;
     }
