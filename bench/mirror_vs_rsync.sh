@@ -35,7 +35,9 @@ cleanup
 mkdir -p "$work/disk"
 cd "$work"
 truncate -s $(( (big_mib * 3 + files * 12 / 1024 + 2048) ))M disk.img
-mkfs.ext4 -q -F disk.img
+# Initialised whole now: the lazy zeroing of a new file system would compete
+# with the first rounds for the disk.
+mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 disk.img
 loop=$(losetup --direct-io=on --find --show disk.img)
 mount "$loop" disk
 dest=$work/disk
@@ -117,7 +119,8 @@ rows = [  # case, what, peer, goal
     ("noop", "no-op, settled", "rsync", 0.30),
     ("flat_noop", f"no-op, {files} files in one folder", "rsync", 0.30),
     ("flat_fresh", f"fresh, {files} files in one folder", "rsync", None),
-    ("large", f"one {big} MiB file, fresh", "cp_sync", 1.0),
+    # Every copy is read back from the disk: the goal for verified copies.
+    ("large", f"one {big} MiB file, fresh, read back", "cp_sync", 1.8),
     ("large", "", "rsync_sync", None),
 ]
 names = {"rsync": "rsync", "rsync_sync": "rsync + sync -f", "cp_sync": "cp + sync -f"}
