@@ -73,9 +73,13 @@ class ScriptedPicker : public TFolderPicker {
   }
 };
 
-const QStringList MediaFiles = {"a.MBD", "b.txt", "c.Mp2", "d.mp3", "clip.mp4", "CLIP.MP4", "f.mov", "g.MXF",
-                                "h.avi", "i.asf", "j.bmp", "k.dv",  "l.flv",    "m.gxf",    "n.jpg", "o.mpg",
-                                "p.wma", "q.wmv", "r.tga", "s.vob", "t.xml",    "u.png",    "v.mkv"};
+const QStringList MediaFiles = {"a.MBD", "b.txt", "c.Mp2", "d.mp3", "clip.mp4",
+#ifndef _WIN32
+                                // Another file only where names differing in case are two.
+                                "CLIP.MP4",
+#endif
+                                "f.mov", "g.MXF", "h.avi", "i.asf", "j.bmp", "k.dv", "l.flv", "m.gxf", "n.jpg", "o.mpg",
+                                "p.wma", "q.wmv", "r.tga", "s.vob", "t.xml", "u.png", "v.mkv"};
 const QStringList OtherFiles = {"audio.wav", "roteiro.doc", "clip.mp4x", "mp4", "semextensao"};
 
 }  // namespace
