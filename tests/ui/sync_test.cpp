@@ -14,6 +14,7 @@
 #include "small_volume.h"
 #include "forms/UFrmRoboCopy.h"
 #include "forms/UFrmTarnvel.h"
+#include "funcoes/exceptions.h"
 #include "funcoes/funcoes.h"
 #include "funcoes/runner.h"
 #include "tempdir.h"
@@ -364,9 +365,9 @@ class SyncTest : public QObject {
     // before PATH, so it is never missing: the one in the own folder is one
     // that cannot start instead, as a copy cut short leaves it.
     WriteFile(fs::path(platform::ExecutableFolder()) / "robocopy.exe", "not a program");
-    const QString error = "System Error.  Code: 193.\n";  // ERROR_BAD_EXE_FORMAT
+    const QString error = QString("System Error.  Code: 193.") + LineBreak;  // ERROR_BAD_EXE_FORMAT
 #else
-    const QString error = "System Error.  Code: 2.\n";
+    const QString error = QString("System Error.  Code: 2.") + LineBreak;
 #endif
     {
       // Neither the own folder nor PATH holds one.
@@ -529,7 +530,12 @@ class SyncTest : public QObject {
          "  Falhas: 0"},
         {"  Código de saída: 9", "  Arquivos copiados: 1", "  Bytes copiados: 10", "  Extras apagados: 0",
          "  Falhas: 1", "  Linhas de falha: 1", "    ERROR : Copying File /d/clip.mp4 : No space left on device"},
+#ifdef _WIN32
+        // Ended by TerminateProcess with code 0.
+        {"  Código de saída: 0 (interrompido pelo usuário)", "  Contagens: sem resumo do programa de cópia"},
+#else
         {"  Código de saída: sinal 9 (interrompido pelo usuário)", "  Contagens: sem resumo do programa de cópia"},
+#endif
     };
     for (int i = 0; i < 3; ++i) {
       const QStringList lines = records[i].split('\n');
