@@ -90,7 +90,10 @@ else
 fi
 windows_start=$SECONDS
 # Window tests with findings under Wine still open; named, never silently left out.
-windows_open_findings="ui_folders_test|ui_folderviews_test|ui_layout_test|ui_progress_test|ui_singleinstance_test|ui_sync_test|ui_hotfolder_test"
+# ui_layout_test: under Wine the offscreen platform rasterises Tahoma with
+# FreeType's full hinting, and the two labels come out 7 and 9 pixels wider
+# than the window's 92 and 93.
+windows_open_findings="ui_layout_test"
 if qt_mingw=$(scripts/qt-mingw.sh); then
   echo "windows: not run yet under Wine (open findings): ${windows_open_findings//|/ }"
   LEG_BEFORE_TESTS=boot_wine \

@@ -598,12 +598,12 @@ class FoldersTest : public QObject {
     // Short ones in folders of their own right under the system's temporary folder.
     QTemporaryDir shortSource(QDir::tempPath() + "/oXXXXXX"), shortDestination(QDir::tempPath() + "/dXXXXXX");
     auto longPath = [&](const QString& start) {
-      if (length == 0) return (start == "orig" ? shortSource : shortDestination).path();
+      if (length == 0) return QDir::toNativeSeparators((start == "orig" ? shortSource : shortDestination).path());
       QString path = N(*FTemp / start.toStdString());
-      const QString part = QString::fromUtf8("/Gravações de ação 東京の撮影 é");
+      const QString part = QDir::separator() + QString::fromUtf8("Gravações de ação 東京の撮影 é");
       while (path.size() < length) path += part;
       path.truncate(length);
-      if (path.endsWith('/') || path.endsWith(' ')) path[length - 1] = QChar('x');
+      if (path.endsWith(QDir::separator()) || path.endsWith(' ')) path[length - 1] = QChar('x');
       return path;
     };
     const QString source = longPath("orig"), destination = longPath("dest");
