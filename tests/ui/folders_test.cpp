@@ -91,6 +91,7 @@ class FoldersTest : public QObject {
   std::unique_ptr<TempDir> FTemp;
   std::unique_ptr<TFrmTarnvel> FForm;
   QString FOldCurrent;
+  QString FShots;  // where screenshots go
   // Stored source and destination, the folder the picker offers, another one, and the start folder.
   QString S0, D0, P, Other, Start;
 
@@ -148,6 +149,9 @@ class FoldersTest : public QObject {
  private slots:
   void initTestCase() {
     CreateFolderPicker = [] { return std::unique_ptr<TFolderPicker>(std::make_unique<ScriptedPicker>()); };
+    // Made absolute before the tests change the current folder: under Wine a
+    // path from the build ("/work/...") names a folder of the current drive.
+    FShots = QDir(qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath())).canonicalPath();
   }
 
   void init() {
@@ -637,9 +641,8 @@ class FoldersTest : public QObject {
       QCOMPARE(label->text().right(3), label->toolTip().right(3));
     }
     if (length != 0) {
-      const QString folder = qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath());
       const QString path =
-          QDir(folder).filePath(sourceExists ? "tarnvel-header-long-paths.png" : "tarnvel-header-missing-source.png");
+          QDir(FShots).filePath(sourceExists ? "tarnvel-header-long-paths.png" : "tarnvel-header-missing-source.png");
       QVERIFY(FForm->PanelSuperior->grab().save(path));
       qInfo("header screenshot: %s", qPrintable(path));
     }
