@@ -78,6 +78,9 @@ boot_wine() {
   # Wine passes no QT_ variable from the Unix environment on to its programs;
   # the prefix's own environment gives the tests the offscreen platform.
   wine reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /d offscreen /f >/dev/null 2>&1
+  # The offscreen platform reads its fonts from one folder: Wine's own, which
+  # holds the windows' face (Tahoma) as a Windows system does.
+  wine reg add 'HKCU\Environment' /v QT_QPA_FONTDIR /d 'Z:\usr\share\wine\fonts' /f >/dev/null 2>&1
 }
 # The program file's resources (process declaration, icon, version block) compile.
 if (cd app && x86_64-w64-mingw32-windres -O coff tarnvel.rc -o "$root/build/tarnvel.res.o"); then
@@ -87,7 +90,12 @@ else
 fi
 windows_start=$SECONDS
 # Window tests with findings under Wine still open; named, never silently left out.
-windows_open_findings="ui_folders_test|ui_folderviews_test|ui_layout_test|ui_progress_test|ui_singleinstance_test|ui_sync_test|ui_hotfolder_test"
+# ui_layout_test: under Wine the offscreen platform's FreeType font engine
+# measures the two labels in Tahoma 99 and 102 pixels wide, not 92 and 93.
+# ui_hotfolder_test: passes run alone and mostly beside others, but twice,
+# run beside ui_folders_test, hung in AClipIsPutInPlaceOnlyWhole until the
+# time-out (cause not found yet).
+windows_open_findings="ui_layout_test|ui_hotfolder_test"
 if qt_mingw=$(scripts/qt-mingw.sh); then
   echo "windows: not run yet under Wine (open findings): ${windows_open_findings//|/ }"
   LEG_BEFORE_TESTS=boot_wine \

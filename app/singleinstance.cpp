@@ -10,6 +10,7 @@
 
 #include "platform/process.h"
 #include "toolkit/application.h"
+#include "toolkit/history.h"
 
 namespace {
 
@@ -30,7 +31,17 @@ QString ServerName(const QString& folder) {
 
 }  // namespace
 
-QString TSingleInstance::DefaultFolder() { return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation); }
+QString TSingleInstance::DefaultFolder() {
+#ifdef _WIN32
+  // Beside the run history, out of the user's sight (Windows gives no runtime
+  // folder: Qt's stand-in is the profile folder itself).
+  const QString folder = StateFolder();
+  QDir().mkpath(folder);  // a lock is never taken in a folder that is not there
+  return folder;
+#else
+  return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+#endif
+}
 
 TSingleInstance::TSingleInstance(const QString& folder)
     : FFolder(folder),

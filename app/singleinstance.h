@@ -25,8 +25,8 @@ class TSingleInstance {
   // running instance was asked to come forward: this start ends.
   bool Claim();
 
-  // The user's runtime folder (Linux XDG_RUNTIME_DIR, Windows the local
-  // application data folder).
+  // The user's runtime folder (Linux XDG_RUNTIME_DIR), on Windows the
+  // program's state folder (%LOCALAPPDATA%\Corvalen), made when missing.
   static QString DefaultFolder();
 
  private:

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "funcoes/mirrorfailures.h"
+#include "platform/dirwatch.h"
 #include "platform/fs.h"
 
 THotFolderSchedule::TAsk THotFolderSchedule::Armed() {
@@ -79,7 +80,10 @@ bool THotFolderSchedule::Held(const WideString& path, Clock::time_point now) {
   const platform::FileActivity activity = FProbe(path);
   bool held = false;
   if (activity.writer == platform::FileWriter::Open) {
-    held = true;  // its close is reported
+    held = true;
+    // Its close is reported where the watch tells of closes; elsewhere it is
+    // looked at again once it could have been quiet.
+    if (!platform::DirWatchReportsClose) FQuietAt[path] = now + Quiet;
   } else if (activity.writer == platform::FileWriter::Unknown && activity.sinceChange &&
              *activity.sinceChange < Quiet) {
     // No close to wait for: look again once it has been quiet long enough.

@@ -257,9 +257,16 @@ void Folder::ReplaceFile(const std::string& name, const std::string& content) co
   Check(error, "rename");
 }
 
-// The stand-in copies what the system lets it open; robocopy.exe itself is the
-// one that meets files other programs hold on Windows.
-bool Folder::OpenForWriting(const std::string&) const { return false; }
+// Asked as robocopy.exe opens a source, without sharing writes: a file that
+// another program has open for writing is refused (a sharing violation), so
+// it is never copied only as far as it has been written.
+bool Folder::OpenForWriting(const std::string& name) const {
+  const HANDLE file = CreateFileW((path_ / FromUtf8(name)).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(file);
+  return false;
+}
 
 void Folder::RemoveFile(const std::string& name) const {
   std::error_code error;

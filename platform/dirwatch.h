@@ -43,6 +43,14 @@ enum class DirReadStatus : std::uint8_t {
 // look at the whole folder costs less than that many reports.
 inline constexpr std::size_t MaxBatchChanges = 4096;
 
+// Whether a watch reports the close of a file that was open for writing:
+// inotify does (a modification); ReadDirectoryChangesW does not.
+#ifdef _WIN32
+inline constexpr bool DirWatchReportsClose = false;
+#else
+inline constexpr bool DirWatchReportsClose = true;
+#endif
+
 struct DirReadResult {
   DirReadStatus status = DirReadStatus::Failed;
   std::vector<DirChange> changes;

@@ -28,7 +28,7 @@ namespace platform {
 namespace {
 
 // The system fills this buffer; a batch that does not fit is dropped by the
-// system, which then reports no records: changes lost.
+// system, which then reports no records or ERROR_NOTIFY_ENUM_DIR: changes lost.
 constexpr DWORD ReadBufferSize = 32768;
 // A record takes at least 16 bytes, so a batch never passes the bound.
 static_assert(ReadBufferSize / 16 <= MaxBatchChanges);
@@ -170,12 +170,15 @@ DirReadResult ReadDirChanges(DirWatchHandle handle) {
   }
   DWORD count = 0;
   const BOOL ok = GetOverlappedResult(watch.folder, &watch.overlapped, &count, FALSE);
+  // The system also tells of a batch it dropped as a failed read, asking for
+  // the folder to be looked at whole.
+  const bool dropped = !ok && GetLastError() == ERROR_NOTIFY_ENUM_DIR;
   watch.pending = false;
   DirReadResult result;
   if (ok) result.changes = Parse(reinterpret_cast<const unsigned char*>(watch.buffer.data()), count);
   // A failed or empty read where the folder no longer is: it went away.
   if (result.changes.empty() && !FolderPresent(watch.path)) return watch.Gone();
-  if (!ok) return {};
+  if (!ok && !dropped) return {};
   // No records: the batch did not fit and the system dropped it.
   result.status = result.changes.empty() ? DirReadStatus::ChangesLost : DirReadStatus::Changes;
   watch.Issue();

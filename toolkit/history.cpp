@@ -6,17 +6,20 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-QString RunLogPath() {
+QString StateFolder() {
 #ifdef Q_OS_WIN
-  // GenericDataLocation is %LOCALAPPDATA% on Windows.
-  const QString state = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  // As the session sets it; the known folder (the same one) where it is unset.
+  QString state = qEnvironmentVariable("LOCALAPPDATA");
+  if (!QDir::isAbsolutePath(state)) state = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
 #else
   QString state = qEnvironmentVariable("XDG_STATE_HOME");
   // Relative values are to be ignored, as for the other XDG folders.
   if (!QDir::isAbsolutePath(state)) state = QDir::homePath() + QStringLiteral("/.local/state");
 #endif
-  return QDir(state).filePath(QStringLiteral("Corvalen/TARNVEL.log"));
+  return QDir(state).filePath(QStringLiteral("Corvalen"));
 }
+
+QString RunLogPath() { return QDir(StateFolder()).filePath(QStringLiteral("TARNVEL.log")); }
 
 void RecordRun(const TRunRecord& record) { AppendRunRecord(RunLogPath().toStdU16String(), FormatRunRecord(record)); }
 

@@ -5,8 +5,10 @@
 
 #include "funcoes/runhistory.h"
 
-// Linux: ${XDG_STATE_HOME:-~/.local/state}/Corvalen/TARNVEL.log; Windows:
-// %LOCALAPPDATA%\Corvalen\TARNVEL.log.
+// The folder of the program's own records: Linux
+// ${XDG_STATE_HOME:-~/.local/state}/Corvalen; Windows %LOCALAPPDATA%\Corvalen.
+QString StateFolder();
+// TARNVEL.log in the state folder.
 QString RunLogPath();
 // Appends the run's record; a log that cannot be written is passed over.
 void RecordRun(const TRunRecord& record);

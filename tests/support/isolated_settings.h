@@ -1,7 +1,9 @@
 // Gives each test an empty settings store of its own and, on POSIX, a home
-// folder of its own, so that the folders a first start makes land there.
+// folder of its own, so that the folders a first start makes land there; the
+// program's state folder (its run history) is the test's own as well.
 #pragma once
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -9,8 +11,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <cstdlib>
 #endif
 
 namespace testsupport {
@@ -26,6 +26,10 @@ class IsolatedSettings {
     RegCreateKeyExW(HKEY_CURRENT_USER, scratchName_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &scratch_,
                     nullptr);
     RegOverridePredefKey(HKEY_CURRENT_USER, scratch_);
+    // The run history, and what else the program keeps in its state folder.
+    // Through the C runtime, whose copy of the environment Qt reads.
+    if (const wchar_t* was = _wgetenv(L"LOCALAPPDATA")) localAppData_ = was;
+    _wputenv((L"LOCALAPPDATA=" + dir_.path().wstring()).c_str());
 #else
     Swap("XDG_CONFIG_HOME", dir_.path(), config_);
     fs::create_directories(home());
@@ -41,6 +45,7 @@ class IsolatedSettings {
     RegCloseKey(scratch_);
     RegDeleteTreeW(HKEY_CURRENT_USER, scratchName_.c_str());
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Corvalen\\TARNVEL-tests");  // once no other test uses it
+    _wputenv((L"LOCALAPPDATA=" + localAppData_.value_or(L"")).c_str());
 #else
     Restore("XDG_CONFIG_HOME", config_);
     Restore("HOME", home_);
@@ -91,6 +96,8 @@ class IsolatedSettings {
   }
   std::wstring scratchName_;
   HKEY scratch_ = nullptr;
+  TempDir dir_;
+  std::optional<std::wstring> localAppData_;
 #else
   // Sets (or, given an empty value, unsets) a variable, keeping its old value.
   static void Swap(const char* name, const fs::path& value, std::optional<std::string>& old) {

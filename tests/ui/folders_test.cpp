@@ -73,9 +73,13 @@ class ScriptedPicker : public TFolderPicker {
   }
 };
 
-const QStringList MediaFiles = {"a.MBD", "b.txt", "c.Mp2", "d.mp3", "clip.mp4", "CLIP.MP4", "f.mov", "g.MXF",
-                                "h.avi", "i.asf", "j.bmp", "k.dv",  "l.flv",    "m.gxf",    "n.jpg", "o.mpg",
-                                "p.wma", "q.wmv", "r.tga", "s.vob", "t.xml",    "u.png",    "v.mkv"};
+const QStringList MediaFiles = {"a.MBD", "b.txt", "c.Mp2", "d.mp3", "clip.mp4",
+#ifndef _WIN32
+                                // Another file only where names differing in case are two.
+                                "CLIP.MP4",
+#endif
+                                "f.mov", "g.MXF", "h.avi", "i.asf", "j.bmp", "k.dv", "l.flv", "m.gxf", "n.jpg", "o.mpg",
+                                "p.wma", "q.wmv", "r.tga", "s.vob", "t.xml", "u.png", "v.mkv"};
 const QStringList OtherFiles = {"audio.wav", "roteiro.doc", "clip.mp4x", "mp4", "semextensao"};
 
 }  // namespace
@@ -87,6 +91,7 @@ class FoldersTest : public QObject {
   std::unique_ptr<TempDir> FTemp;
   std::unique_ptr<TFrmTarnvel> FForm;
   QString FOldCurrent;
+  QString FShots;  // where screenshots go
   // Stored source and destination, the folder the picker offers, another one, and the start folder.
   QString S0, D0, P, Other, Start;
 
@@ -144,6 +149,9 @@ class FoldersTest : public QObject {
  private slots:
   void initTestCase() {
     CreateFolderPicker = [] { return std::unique_ptr<TFolderPicker>(std::make_unique<ScriptedPicker>()); };
+    // Made absolute before the tests change the current folder: under Wine a
+    // path from the build ("/work/...") names a folder of the current drive.
+    FShots = QDir(qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath())).canonicalPath();
   }
 
   void init() {
@@ -594,12 +602,12 @@ class FoldersTest : public QObject {
     // Short ones in folders of their own right under the system's temporary folder.
     QTemporaryDir shortSource(QDir::tempPath() + "/oXXXXXX"), shortDestination(QDir::tempPath() + "/dXXXXXX");
     auto longPath = [&](const QString& start) {
-      if (length == 0) return (start == "orig" ? shortSource : shortDestination).path();
+      if (length == 0) return QDir::toNativeSeparators((start == "orig" ? shortSource : shortDestination).path());
       QString path = N(*FTemp / start.toStdString());
-      const QString part = QString::fromUtf8("/Gravações de ação 東京の撮影 é");
+      const QString part = QDir::separator() + QString::fromUtf8("Gravações de ação 東京の撮影 é");
       while (path.size() < length) path += part;
       path.truncate(length);
-      if (path.endsWith('/') || path.endsWith(' ')) path[length - 1] = QChar('x');
+      if (path.endsWith(QDir::separator()) || path.endsWith(' ')) path[length - 1] = QChar('x');
       return path;
     };
     const QString source = longPath("orig"), destination = longPath("dest");
@@ -633,9 +641,8 @@ class FoldersTest : public QObject {
       QCOMPARE(label->text().right(3), label->toolTip().right(3));
     }
     if (length != 0) {
-      const QString folder = qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath());
       const QString path =
-          QDir(folder).filePath(sourceExists ? "tarnvel-header-long-paths.png" : "tarnvel-header-missing-source.png");
+          QDir(FShots).filePath(sourceExists ? "tarnvel-header-long-paths.png" : "tarnvel-header-missing-source.png");
       QVERIFY(FForm->PanelSuperior->grab().save(path));
       qInfo("header screenshot: %s", qPrintable(path));
     }
