@@ -120,10 +120,7 @@ class ListAhead {
       job.state = State::Done;
       return;
     }
-    done_.wait(guard, [&] { return job.state == State::Done; });
-    --ahead_;
-    guard.unlock();
-    wake_.notify_all();
+    Collect(guard, job);
   }
 
   void Drop(Job& job) {
@@ -132,6 +129,11 @@ class ListAhead {
       job.state = State::Dropped;
       return;
     }
+    Collect(guard, job);
+  }
+
+  // Waits for a job a thread took up, which then no longer holds a place ahead.
+  void Collect(std::unique_lock<std::mutex>& guard, Job& job) {
     done_.wait(guard, [&] { return job.state == State::Done; });
     --ahead_;
     guard.unlock();
