@@ -58,6 +58,14 @@ FileTime TimeOf(const timespec& t) {
 }
 
 constexpr size_t kChunk = 1 << 20;
+// Direct reads take whole blocks of this size.
+constexpr size_t kBlock = 4096;
+
+// A direct read of `length` bytes in whole blocks, a chunk at most: a read
+// past a file's end costs the kernel as much as one within it.
+size_t WholeBlocks(off_t length) {
+  return std::min<size_t>(kChunk, (std::max<off_t>(length, 1) + kBlock - 1) / kBlock * kBlock);
+}
 
 // The running XXH3 128-bit hash of a file's bytes.
 class Hasher {
@@ -103,15 +111,11 @@ bool HashAll(int fd, Hasher& hasher, char* buffer, size_t chunk) {
 bool ReadBack(int fd, std::string& digest) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return false;
-  // A direct read costs the kernel as much past the file's end as within it:
-  // a small file is read in as few blocks as hold it.
-  constexpr size_t kAlignment = 4096;
-  const size_t chunk =
-      std::min<size_t>(kChunk, (std::max<off_t>(st.st_size, 1) + kAlignment - 1) / kAlignment * kAlignment);
+  const size_t chunk = WholeBlocks(st.st_size);  // a small file in as few blocks as hold it
   Hasher hasher;
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0 && ((flags & O_DIRECT) != 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0)) {
-    std::unique_ptr<char, void (*)(void*)> buffer(static_cast<char*>(std::aligned_alloc(kAlignment, chunk)), std::free);
+    std::unique_ptr<char, void (*)(void*)> buffer(static_cast<char*>(std::aligned_alloc(kBlock, chunk)), std::free);
     if (!buffer) throw std::bad_alloc();
     const bool read = HashAll(fd, hasher, buffer.get(), chunk);
     const int error = errno;
@@ -145,7 +149,7 @@ class ReadBehind {
  public:
   // `direct`: the copy opened for reading with O_DIRECT.
   explicit ReadBehind(int direct)
-      : fd_(direct), buffer_(static_cast<char*>(std::aligned_alloc(kAlignment, kChunk)), std::free) {
+      : fd_(direct), buffer_(static_cast<char*>(std::aligned_alloc(kBlock, kChunk)), std::free) {
     if (!buffer_) throw std::bad_alloc();
     thread_ = std::jthread([this](std::stop_token stop) { Serve(stop); });
   }
@@ -180,8 +184,6 @@ class ReadBehind {
   }
 
  private:
-  static constexpr size_t kAlignment = 4096;
-
   void Serve(std::stop_token stop) {
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
@@ -192,11 +194,9 @@ class ReadBehind {
       guard.unlock();
       int failed = 0;
       while (at < until) {
-        // Direct reads take whole blocks; only the copy's end is not at one.
+        // Only the copy's end is not at a block's.
         const off_t left = until - at;
-        const size_t want =
-            static_cast<size_t>(std::min<off_t>(kChunk, (left + kAlignment - 1) / kAlignment * kAlignment));
-        const ssize_t got = ::pread(fd_.get(), buffer_.get(), want, at);
+        const ssize_t got = ::pread(fd_.get(), buffer_.get(), WholeBlocks(left), at);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {
           failed = got < 0 ? errno : EIO;  // a durable copy shorter than written
