@@ -297,10 +297,9 @@ class GaugeTest : public QObject {
 
   // For people to look at: the progress window's gauge at 0, 50 and 100%.
   void Screenshots() {
-    const QDir folder(qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath()));
     for (int value : {0, 50, 100}) {
       FGauge->SetProgress(value);
-      const QString path = folder.filePath(QString("tarnvel-gauge-%1.png").arg(value));
+      const QString path = ShotPath(QString("tarnvel-gauge-%1.png").arg(value));
       QVERIFY(Grab(*FGauge).save(path));
       qInfo("gauge screenshot: %s", qPrintable(path));
     }

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QRawFont>
 #include <QTest>
 #include <cstdlib>
 #include <memory>
@@ -19,6 +20,20 @@
 
 namespace {
 const QString TahomaFile = QStringLiteral("/usr/share/wine/fonts/tahoma.ttf");
+
+// Wine's Tahoma is a face of its own (Bitstream Vera's shapes under Tahoma's
+// name). Drawn unhinted, as fontconfig has it drawn on Linux, it takes
+// Tahoma's widths within a pixel; Qt's font engine on Windows hints it to
+// whole pixels per glyph, which makes it 7 to 9 pixels wider on these
+// captions: there it stands in for Tahoma like any other face.
+bool HintedWineTahoma([[maybe_unused]] const QFont& font) {
+#ifdef _WIN32
+  const QByteArray names = QRawFont::fromFont(font).fontTable("name");
+  return names.contains("Wine") || names.contains(QByteArray("\0W\0i\0n\0e", 8));
+#else
+  return false;
+#endif
+}
 }  // namespace
 
 using testsupport::TempDir;
@@ -164,7 +179,7 @@ class LayoutTest : public QObject {
     auto* label = FForm->findChild<QLabel*>(QTest::currentDataTag());
     QVERIFY(label);
     QCOMPARE(label->height(), meant.height());
-    if (QFontInfo(label->font()).family() == "Tahoma")
+    if (QFontInfo(label->font()).family() == "Tahoma" && !HintedWineTahoma(label->font()))
       QVERIFY2(std::abs(label->width() - meant.width()) <= 1, qPrintable(QString::number(label->width())));
     else
       QCOMPARE(label->width(), QFontMetrics(label->font()).horizontalAdvance(label->text()));
@@ -201,8 +216,7 @@ class LayoutTest : public QObject {
   }
 
   void Screenshot() {
-    const QString folder = qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath());
-    const QString path = QDir(folder).filePath("tarnvel-main-window.png");
+    const QString path = ShotPath("tarnvel-main-window.png");
     const QImage shot = FForm->grab().toImage();
     QCOMPARE(shot.size() / shot.devicePixelRatio(), QSize(967, 556));
     QVERIFY(shot.save(path));

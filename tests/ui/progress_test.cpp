@@ -133,8 +133,7 @@ class ProgressTest : public QObject {
     const QImage shot = FrmRoboCopy->grab().toImage().convertToFormat(QImage::Format_RGB32);
     g->SetProgress(before);
     FrmRoboCopy->close();
-    const QString path =
-        QDir(qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath())).filePath("tarnvel-progress-50.png");
+    const QString path = ShotPath("tarnvel-progress-50.png");
     QVERIFY(shot.save(path));
     qInfo("progress window screenshot: %s", qPrintable(path));
 
@@ -168,8 +167,7 @@ class ProgressTest : public QObject {
 
   void Screenshot() {
     ShowProgress();
-    const QString folder = qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath());
-    const QString path = QDir(folder).filePath("tarnvel-progress-window.png");
+    const QString path = ShotPath("tarnvel-progress-window.png");
     QVERIFY(FrmRoboCopy->grab().save(path));
     qInfo("progress window screenshot: %s", qPrintable(path));
     FrmRoboCopy->close();

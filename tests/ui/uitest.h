@@ -2,6 +2,7 @@
 // does, and a presenter that records message boxes instead of showing them.
 #pragma once
 
+#include <QDir>
 #include <QString>
 #include <QTest>
 #include <filesystem>
@@ -29,6 +30,14 @@ class RecordingPresenter : public TMessagePresenter {
  private:
   std::vector<ShownBox>* FBoxes;
 };
+
+// Where a screenshot for people to look at goes: the build folder that the
+// test runner names, else the folder the test started in. Made absolute
+// before any test changes the current folder, as under Wine a path such as
+// "/work/build" names a folder of the current drive.
+inline const QString ShotFolder =
+    QDir(qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath())).canonicalPath();
+inline QString ShotPath(const QString& name) { return QDir(ShotFolder).filePath(name); }
 
 // The boxes shown while a test runs; cleared by each test that reads it.
 inline std::vector<ShownBox> ShownBoxes;
