@@ -2,6 +2,7 @@
 // trees' change handlers, the "Raiz" buttons with an answered picker, "Refresh".
 #include <QCoreApplication>
 #include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -91,7 +92,6 @@ class FoldersTest : public QObject {
   std::unique_ptr<TempDir> FTemp;
   std::unique_ptr<TFrmTarnvel> FForm;
   QString FOldCurrent;
-  QString FShots;  // where screenshots go
   // Stored source and destination, the folder the picker offers, another one, and the start folder.
   QString S0, D0, P, Other, Start;
 
@@ -138,6 +138,23 @@ class FoldersTest : public QObject {
             "Destino: ",
             D0};
   }
+  // Where a first start puts the two folders, where "Raiz" makes the media
+  // folder, and what a tree shows for a missing folder. A portable Windows
+  // program keeps its media beside itself and mirrors to C:\TMP; elsewhere the
+  // program lives in a shared install folder and both are the user's own.
+#ifdef _WIN32
+  static QString ProgramFolder() { return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()); }
+  QString FirstSource(const QString&) const { return ProgramFolder() + "\\"; }
+  QString FirstDestination() const { return "C:\\TMP"; }
+  QString MediaFolder() const { return ProgramFolder() + "\\videos"; }
+  static QString DriveRoot() { return ProgramFolder().left(3); }
+#else
+  QString FirstSource(const QString& videos) const { return N(FSettings->home() / videos.toStdString()); }
+  QString FirstDestination() const { return N(FSettings->home() / "TMP"); }
+  QString MediaFolder() const { return N(FSettings->home() / "Videos"); }
+  static QString DriveRoot() { return "/"; }
+#endif
+
   QString Folder(const QString& key, const Side& side) {
     if (key == "P") return P;
     if (key == "Other") return Other;
@@ -149,9 +166,6 @@ class FoldersTest : public QObject {
  private slots:
   void initTestCase() {
     CreateFolderPicker = [] { return std::unique_ptr<TFolderPicker>(std::make_unique<ScriptedPicker>()); };
-    // Made absolute before the tests change the current folder: under Wine a
-    // path from the build ("/work/...") names a folder of the current drive.
-    FShots = QDir(qEnvironmentVariable("TARNVEL_TEST_BINARY_DIR", QDir::currentPath())).canonicalPath();
   }
 
   void init() {
@@ -201,42 +215,54 @@ class FoldersTest : public QObject {
                                  << "Videos";
     QTest::newRow("destination stored empty") << true << ""
                                               << "Videos";
+#ifndef _WIN32
     QTest::newRow("videos folder named by user-dirs.dirs")
         << false << QString::fromUtf8("XDG_VIDEOS_DIR=\"$HOME/Meus Vídeos\"") << QString::fromUtf8("Meus Vídeos");
     QTest::newRow("user-dirs.dirs naming the home itself") << false << "XDG_VIDEOS_DIR=\"$HOME/\""
                                                            << "Videos";
+#endif
   }
   void FirstStart() {
-#ifdef _WIN32
-    QSKIP("reads the POSIX settings file and home folder; Windows keeps the settings in the registry");
-#else
     QFETCH(bool, emptyDestination);
     QFETCH(QString, userDirs);
     QFETCH(QString, videos);
     if (emptyDestination) Store(u"storage_Destino", "");
+#ifndef _WIN32
     if (!userDirs.isEmpty())
       WriteFile(FSettings->folder().parent_path() / "user-dirs.dirs",
                 "# written by xdg-user-dirs-update\n" + userDirs.toStdString() + "\n");
-    const fs::path home = FSettings->home();
-    const QString source = N(home / videos.toStdString()), destination = N(home / "TMP");
+#endif
+    const QString source = FirstSource(videos), destination = FirstDestination();
+#ifdef _WIN32
+    // The program's folder is there; C:\TMP may be, from an earlier start.
+    const bool madeHere = !fs::exists(destination.toStdString());
+    auto removeMade = qScopeGuard([&] {
+      std::error_code ec;
+      if (madeHere) fs::remove(destination.toStdString(), ec);
+    });
+#else
+    // The home is the test's own: this start makes both.
     QVERIFY(!fs::exists(source.toStdString()));
     QVERIFY(!fs::exists(destination.toStdString()));
+#endif
     ShowWindow();
     const QString appFolder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     QCOMPARE(Q(AppFolder), appFolder);
     QVERIFY(fs::is_directory(source.toStdString()));
     QVERIFY(fs::is_directory(destination.toStdString()));
-    QCOMPARE(FForm->DirectoryListOrigem->Directory(), source);
+    // From the tree on, the source is named as the tree names a folder: with
+    // no closing delimiter (the program's folder on Windows has one).
+    const QString shown = QDir::toNativeSeparators(QDir::cleanPath(source));
+    QCOMPARE(FForm->DirectoryListOrigem->Directory(), shown);
     QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), destination);
-    QCOMPARE(Stored(u"storage_Origem"), source);
+    QCOMPARE(Stored(u"storage_Origem"), shown);
     QCOMPARE(Stored(u"storage_Destino"), destination);
-    QCOMPARE(Q(SourceRoot), source);
+    QCOMPARE(Q(SourceRoot), shown);
     QCOMPARE(Q(DestinationRoot), destination);
-    QCOMPARE(FForm->LBLOrigem->toolTip(), "Origem: " + source);
+    QCOMPARE(FForm->LBLOrigem->toolTip(), "Origem: " + shown);
     QCOMPARE(FForm->LblDestino->toolTip(), "Destino: " + destination);
     QVERIFY(!FForm->SourceIsFallback() && !FForm->DestinationIsFallback());
     QVERIFY(ShownBoxes.empty());
-#endif
   }
 
   // A stored destination that another user owns (one made, or linked, in a
@@ -280,21 +306,22 @@ class FoldersTest : public QObject {
                                                           << "C:\\TMP\\Backup";
   }
   void MissingRememberedFolders() {
-#ifdef _WIN32
-    QSKIP("reads the POSIX settings file and home folder; Windows keeps the settings in the registry");
-#else
     QFETCH(QString, source);
     QFETCH(QString, destination);
     const bool windowsPath = destination.contains('\\');
-    const QString sourcePath = N(*FTemp / source.toStdString());
-    const QString destinationPath = windowsPath ? destination : N(*FTemp / destination.toStdString());
+    auto inTest = [this](const QString& relative) {
+      return N(*FTemp / fs::path(relative.toStdString()).make_preferred());
+    };
+    const QString sourcePath = inTest(source);
+    const QString destinationPath = windowsPath ? destination : inTest(destination);
     const bool sourceMissing = source != "origem", destinationMissing = destination != "destino";
     Store(u"storage_Origem", sourcePath);
     Store(u"storage_Destino", destinationPath);
-    const std::string store = testsupport::ReadFile(FSettings->file());
+    const std::string store = FSettings->Snapshot();
+    const bool firstDestinationThere = fs::exists(FirstDestination().toStdString());
     auto nothingCreated = [&] {
       return !fs::exists(*FTemp / "cartao") && !fs::exists(*FTemp / "usbdisk") && fs::is_empty(*FTemp / "start") &&
-             !fs::exists(FSettings->home() / "TMP");
+             fs::exists(FirstDestination().toStdString()) == firstDestinationThere;
     };
 
     ShowWindow();
@@ -302,14 +329,14 @@ class FoldersTest : public QObject {
     QCOMPARE(Q(DestinationRoot), destinationPath);
     QCOMPARE(FForm->SourceIsFallback(), sourceMissing);
     QCOMPARE(FForm->DestinationIsFallback(), destinationMissing);
-    QCOMPARE(FForm->DirectoryListOrigem->Directory(), sourceMissing ? QString("/") : sourcePath);
-    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), destinationMissing ? QString("/") : destinationPath);
+    QCOMPARE(FForm->DirectoryListOrigem->Directory(), sourceMissing ? DriveRoot() : sourcePath);
+    QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), destinationMissing ? DriveRoot() : destinationPath);
     QCOMPARE(FForm->LBLOrigem->toolTip(),
              "Origem: " + sourcePath + (sourceMissing ? QString::fromUtf8(" (não encontrada)") : QString()));
     QCOMPARE(FForm->LblDestino->toolTip(),
              "Destino: " + destinationPath + (destinationMissing ? QString::fromUtf8(" (não encontrada)") : QString()));
     QVERIFY(nothingCreated());
-    QCOMPARE(testsupport::ReadFile(FSettings->file()), store);
+    QCOMPARE(FSettings->Snapshot(), store);
 
     // "Sincronizar" and a cancelled "Raiz" on a missing side change nothing either.
     FForm->BtCopiar->click();
@@ -317,7 +344,7 @@ class FoldersTest : public QObject {
     Script = {Answer::Cancel, {}, {}};
     (sourceMissing ? FForm->BtRaizOrigem : FForm->BtRaizDestino)->click();
     QVERIFY(nothingCreated());
-    QCOMPARE(testsupport::ReadFile(FSettings->file()), store);
+    QCOMPARE(FSettings->Snapshot(), store);
     QCOMPARE(Q(SourceRoot), sourcePath);
     QCOMPARE(Q(DestinationRoot), destinationPath);
     QVERIFY(ShownBoxes.empty());
@@ -332,8 +359,7 @@ class FoldersTest : public QObject {
     QCOMPARE(FForm->LBLOrigem->toolTip(), "Origem: " + sourcePath);
     QCOMPARE(FForm->LblDestino->toolTip(), "Destino: " + destinationPath);
     QVERIFY(!FForm->SourceIsFallback() && !FForm->DestinationIsFallback());
-    QCOMPARE(testsupport::ReadFile(FSettings->file()), store);
-#endif
+    QCOMPARE(FSettings->Snapshot(), store);
   }
 
   // Walking the tree away from the drive root shown in place of a missing
@@ -453,27 +479,31 @@ class FoldersTest : public QObject {
     QTest::newRow("destination") << 1;
   }
   void RaizOnEmptyGlobalCreatesVideos() {
-#ifdef _WIN32
-    QSKIP("reads the POSIX settings file and home folder; Windows keeps the settings in the registry");
-#else
     QFETCH(int, side);
     StoreFolders();
     ShowWindow();
     const Side me = SideOf(side);
-    // The user's videos folder, not one beside the installed program.
-    const fs::path videos = FSettings->home() / "Videos";
+    const fs::path videos = MediaFolder().toStdString();
     QVERIFY(!fs::exists(videos));
+    auto removeMade = qScopeGuard([&] {
+      std::error_code ec;
+      fs::remove(videos, ec);
+    });
+#ifndef _WIN32
+    // The user's videos folder, not one beside the installed program.
     const bool besideTheProgram = fs::exists(fs::path(AppFolder) / "videos");
+#endif
     me.Root->clear();
     Script = {Answer::Cancel, {}, {}};
     me.Raiz->click();
     QVERIFY(fs::is_directory(videos));
+#ifndef _WIN32
     QCOMPARE(fs::exists(fs::path(AppFolder) / "videos"), besideTheProgram);
+#endif
     QCOMPARE(Q(*me.Root), QString());
     QCOMPARE(Stored(me.Name), me.Folder);
     QCOMPARE(me.Tree->Directory(), me.Folder);
     QVERIFY(ShownBoxes.empty());
-#endif
   }
 
   void DestinationRaizNeverSetsSource_data() {
@@ -508,15 +538,12 @@ class FoldersTest : public QObject {
     QTest::newRow("source folder deleted") << true;
   }
   void Refresh() {
-#ifdef _WIN32
-    QSKIP("reads the POSIX settings file and home folder; Windows keeps the settings in the registry");
-#else
     QFETCH(bool, sourceGone);
     StoreFolders();
     ShowWindow();
     const QStringList sourceBefore = Items(FForm->FileListBoxOrigem);
     const QString origem = FForm->LBLOrigem->toolTip(), destino = FForm->LblDestino->toolTip();
-    const std::string store = testsupport::ReadFile(FSettings->file());
+    const std::string store = FSettings->Snapshot();
     WriteFile(*FTemp / "origem" / "novo.mp4", "x");
     WriteFile(*FTemp / "destino" / "novo2.mp4", "x");
     if (sourceGone) fs::remove_all(*FTemp / "origem");
@@ -529,10 +556,9 @@ class FoldersTest : public QObject {
     QCOMPARE(FForm->DirectoryListBoxdestino->Directory(), D0);
     QCOMPARE(FForm->LBLOrigem->toolTip(), origem);
     QCOMPARE(FForm->LblDestino->toolTip(), destino);
-    QCOMPARE(testsupport::ReadFile(FSettings->file()), store);
+    QCOMPARE(FSettings->Snapshot(), store);
     QCOMPARE(ShownBoxes.size(), size_t(sourceGone ? 1 : 0));
     if (sourceGone) QCOMPARE(ShownBoxes[0].Text, "File not found.");
-#endif
   }
 
   void StoreWriteFailure_data() {
@@ -545,9 +571,6 @@ class FoldersTest : public QObject {
     QTest::newRow("destination Raiz") << 1 << true << "Failed to set data for 'Storage_destino'";
   }
   void StoreWriteFailure() {
-#ifdef _WIN32
-    QSKIP("reads the POSIX settings file and home folder; Windows keeps the settings in the registry");
-#else
     QFETCH(int, side);
     QFETCH(bool, raiz);
     QFETCH(QString, message);
@@ -556,8 +579,7 @@ class FoldersTest : public QObject {
     StoreFolders();
     ShowWindow();
     const Side me = SideOf(side);
-    const std::string good = testsupport::ReadFile(FSettings->file());
-    auto breakStore = [this] { WriteFile(FSettings->file(), "not a settings file\n"); };
+    auto breakStore = [this] { FSettings->Break(); };
     if (raiz) {
       // The picker is answered after the start folder was read; the write that follows fails.
       Script = {Answer::Confirm, P, breakStore};
@@ -573,17 +595,15 @@ class FoldersTest : public QObject {
     QCOMPARE(ShownBoxes[0].Icon, QMessageBox::Critical);
     QCOMPARE(ShownBoxes[0].Caption, "Tarnvel KESTRO");
     QCOMPARE(ShownBoxes[0].Text, message);
-    QCOMPARE(testsupport::ReadFile(FSettings->file()), "not a settings file\n");
+    QVERIFY(FSettings->Mend());
 
     // The program goes on: once the store is readable again, the same side works.
     ShownBoxes.clear();
-    WriteFile(FSettings->file(), good);
     Script = {Answer::Confirm, Other, {}};
     me.Raiz->click();
     QVERIFY(ShownBoxes.empty());
     QCOMPARE(Stored(me.Name), Other);
     QCOMPARE(me.Tree->Directory(), Other);
-#endif
   }
   // A path longer than its half of the header loses its middle, never its
   // place: each label stays clear of the other and of the other side's
@@ -642,7 +662,7 @@ class FoldersTest : public QObject {
     }
     if (length != 0) {
       const QString path =
-          QDir(FShots).filePath(sourceExists ? "tarnvel-header-long-paths.png" : "tarnvel-header-missing-source.png");
+          ShotPath(sourceExists ? "tarnvel-header-long-paths.png" : "tarnvel-header-missing-source.png");
       QVERIFY(FForm->PanelSuperior->grab().save(path));
       qInfo("header screenshot: %s", qPrintable(path));
     }
