@@ -1,9 +1,12 @@
-// Lists folders before the walk reaches them, on two threads of their own, so
+// Lists folders before the walk reaches them, on threads of their own, so
 // that the walk compares one folder while the next ones are being listed.
 // The walk goes depth first: the work handed in last is taken up first, for
-// it holds the folders the walk needs next.
+// it holds the folders the walk needs next. A walk that would wait for a
+// listing under way lists the next folder itself meanwhile: with one thread
+// fewer than the processors, every processor lists and none waits.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -48,9 +51,18 @@ class ListAhead {
     std::shared_ptr<Job> job_;
   };
 
-  ListAhead() {
-    for (std::jthread& t : threads_) t = std::jthread([this](std::stop_token stop) { Serve(stop); });
+  // One thread fewer than the processors, the walk's own being the last.
+  static size_t Threads() {
+    const unsigned processors = std::thread::hardware_concurrency();
+    return std::clamp<size_t>(processors > 1 ? processors - 1 : 1, 1, kMostThreads);
   }
+  explicit ListAhead(size_t threads = Threads()) {
+    for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this](std::stop_token stop) { Serve(stop); });
+  }
+  // Results held for the walk at most: a wide tree is listed ahead only as
+  // far as this, not whole into memory.
+  static constexpr size_t kMostAhead = 256;
+
   ListAhead(const ListAhead&) = delete;
   ListAhead& operator=(const ListAhead&) = delete;
 
@@ -79,9 +91,9 @@ class ListAhead {
     std::shared_ptr<void> result;
     std::exception_ptr failure;
   };
-  // Results held for the walk at most: a wide tree is listed ahead only as
-  // far as this, not whole into memory.
-  static constexpr size_t kMostAhead = 256;
+  // Listing is mostly the file system's work, which more threads than this
+  // share rather than speed up.
+  static constexpr size_t kMostThreads = 3;
 
   static void Run(Job& job) {
     try {
@@ -92,24 +104,37 @@ class ListAhead {
     job.work = nullptr;
   }
 
+  // The job handed in last that is still waiting, or none; under the lock.
+  std::shared_ptr<Job> Next() {
+    while (!waiting_.empty()) {
+      std::shared_ptr<Job> job = std::move(waiting_.back());
+      waiting_.pop_back();
+      if (job->state == State::Waiting) return job;  // else dropped, or taken up by its owner
+    }
+    return nullptr;
+  }
+
+  // Does a waiting job for its owner, who takes it later; entered and left under the lock.
+  void Work(std::unique_lock<std::mutex>& guard, Job& job) {
+    job.state = State::Running;
+    ++ahead_;
+    guard.unlock();
+    Run(job);
+    guard.lock();
+    job.state = State::Done;
+    done_.notify_all();
+  }
+
   void Serve(std::stop_token stop) {
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
       if (!wake_.wait(guard, stop, [&] { return !waiting_.empty() && ahead_ < kMostAhead; })) return;
-      std::shared_ptr<Job> job = std::move(waiting_.back());
-      waiting_.pop_back();
-      if (job->state != State::Waiting) continue;  // dropped, or taken up by its owner
-      job->state = State::Running;
-      ++ahead_;
-      guard.unlock();
-      Run(*job);
-      guard.lock();
-      job->state = State::Done;
-      done_.notify_all();
+      if (std::shared_ptr<Job> job = Next()) Work(guard, *job);
     }
   }
 
-  // The job's work done, here if no thread has started it.
+  // The job's work done, here if no thread has started it. While a thread
+  // works on it, the jobs waiting are worked here.
   void Finish(Job& job) {
     std::unique_lock<std::mutex> guard(lock_);
     if (job.state == State::Waiting) {
@@ -119,6 +144,11 @@ class ListAhead {
       guard.lock();
       job.state = State::Done;
       return;
+    }
+    while (job.state != State::Done && ahead_ < kMostAhead) {
+      std::shared_ptr<Job> other = Next();
+      if (!other) break;
+      Work(guard, *other);
     }
     Collect(guard, job);
   }
@@ -145,7 +175,7 @@ class ListAhead {
   std::condition_variable done_;      // a job done
   std::vector<std::shared_ptr<Job>> waiting_;
   size_t ahead_ = 0;         // jobs taken up by the threads and not yet taken by their owners
-  std::jthread threads_[2];  // last: started once the rest is ready, joined first
+  std::vector<std::jthread> threads_;  // last: started once the rest is ready
 };
 
 }  // namespace mirror

@@ -13,7 +13,6 @@
 #include <optional>
 #include <thread>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace mirror {
 namespace {
@@ -423,18 +422,15 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, Listi
   }
   const std::vector<Entry>& sourceEntries = sourceListing.entries;
   const std::vector<Entry>& destinationEntries = destinationListing.entries;
-  std::unordered_map<std::string_view, const Entry*> existing;
-  existing.reserve(destinationEntries.size());
-  for (const Entry& e : destinationEntries) existing.emplace(e.name, &e);
-  auto find = [&existing](const std::string& name) -> const Entry* {
-    auto it = existing.find(name);
-    return it == existing.end() ? nullptr : it->second;
-  };
+  const NameIndex existing(destinationEntries);
+  auto find = [&existing](const std::string& name) { return existing.Get(name); };
 
-  // What the source holds, excluded entries left out: everything else in the
-  // destination is an extra.
-  std::unordered_set<std::string_view> wanted;
-  wanted.reserve(sourceEntries.size());
+  // What the source holds, excluded entries left out: every other entry of
+  // the destination is an extra.
+  std::vector<char> wanted(destinationEntries.size(), 0);
+  const auto want = [&](std::string_view name) {
+    if (const size_t at = existing.Find(name); at != NameIndex::npos) wanted[at] = 1;
+  };
   // lost+found at the root of either file system is neither copied nor purged.
   const auto holdsLostAndFound = [](const std::vector<Entry>& entries, const Folder& folder) {
     return std::any_of(entries.begin(), entries.end(),
@@ -443,32 +439,32 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, Listi
   };
   const bool lostAndFound =
       holdsLostAndFound(sourceEntries, source) || holdsLostAndFound(destinationEntries, destination);
-  if (lostAndFound) wanted.insert(kLostAndFound);
+  if (lostAndFound) want(kLostAndFound);
   // The tool's own folder at the destination's root is neither purged nor
   // written over; a source's at its root (the source a mirror itself) holds
   // that mirror's list, which says nothing of this copy.
   const bool root = path == options_.destination;
-  if (root) wanted.insert(kOwnFolder);
+  if (root) want(kOwnFolder);
   std::vector<const Entry*> folders, files;
   for (const Entry& e : sourceEntries) {
     if (root && e.name == kOwnFolder) continue;
     if (e.error) {
       Report("Accessing Source File", Join(sourcePath, e.name), e.error);
       ++summary_.files.failed;
-      wanted.insert(e.name);  // the same name in the destination is not an extra
+      want(e.name);  // the same name in the destination is not an extra
     } else if (e.kind == Kind::Folder) {
       if (MatchesAny(options_.excludedFolders, e.name) || (lostAndFound && e.name == kLostAndFound)) continue;
-      wanted.insert(e.name);
+      want(e.name);
       if (options_.subfolders) folders.push_back(&e);
     } else if (e.kind == Kind::File) {
       if (Kept(e)) continue;
-      wanted.insert(e.name);
+      want(e.name);
       files.push_back(&e);
     } else if (e.kind == Kind::Other) {
       if (Kept(e)) continue;
       // A pipe, socket or device: the destination's file of that name is
       // the last copy of what was there, and no extra.
-      wanted.insert(e.name);
+      want(e.name);
       ++summary_.files.total;
       NotCopied(Join(sourcePath, e.name));
     }
@@ -493,12 +489,12 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, Listi
   // "song.mp3" purged after "Song.mp3" was copied would take the copy with it.
   // Leftovers of stopped copies go after them, so that /Z can resume from one.
   const auto leftover = [](const Entry& e) { return e.kind == Kind::File && IsTemporaryName(e.name); };
-  for (const Entry& e : destinationEntries) {
-    if (!wanted.contains(e.name) && !leftover(e)) Extra(destination, e, path);
+  for (size_t i = 0; i < destinationEntries.size(); ++i) {
+    if (!wanted[i] && !leftover(destinationEntries[i])) Extra(destination, destinationEntries[i], path);
   }
   CopyAll(source, destination, copies, sourcePath, path);
-  for (const Entry& e : destinationEntries) {
-    if (!wanted.contains(e.name) && leftover(e)) Extra(destination, e, path);
+  for (size_t i = 0; i < destinationEntries.size(); ++i) {
+    if (!wanted[i] && leftover(destinationEntries[i])) Extra(destination, destinationEntries[i], path);
   }
   for (size_t i = 0; i < folders.size(); ++i) {
     const Entry& e = *folders[i];
@@ -506,18 +502,17 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, Listi
   }
 }
 
-void Mirror::LeaveCaseClashes(const Folder& destination, const std::unordered_map<std::string_view, const Entry*>& held,
-                              std::vector<const Entry*>& files, std::vector<const Entry*>& folders,
-                              const std::string& sourcePath) {
+void Mirror::LeaveCaseClashes(const Folder& destination, const NameIndex& held, std::vector<const Entry*>& files,
+                              std::vector<const Entry*>& folders, const std::string& sourcePath) {
   // Most folders have no such names: told by the hashes alone, without a key
   // made for every name.
-  std::unordered_set<std::uint64_t> hashes;
+  std::vector<std::uint64_t> hashes;
   hashes.reserve(files.size() + folders.size());
-  bool alike = false;
   for (const std::vector<const Entry*>* list : {&files, &folders}) {
-    for (const Entry* e : *list) alike = !hashes.insert(FoldedHash(e->name)).second || alike;
+    for (const Entry* e : *list) hashes.push_back(FoldedHash(e->name));
   }
-  if (!alike) return;
+  std::sort(hashes.begin(), hashes.end());
+  if (std::adjacent_find(hashes.begin(), hashes.end()) == hashes.end()) return;
   std::unordered_map<std::u32string, std::vector<const Entry*>> spellings;
   bool clash = false;
   for (const std::vector<const Entry*>* list : {&files, &folders}) {
@@ -536,7 +531,7 @@ void Mirror::LeaveCaseClashes(const Folder& destination, const std::unordered_ma
     // that every run keeps the same one.
     const Entry* kept = *std::min_element(same.begin(), same.end(), byName);
     for (const Entry* e : same) {
-      if (held.contains(e->name)) kept = e;
+      if (held.Find(e->name) != NameIndex::npos) kept = e;
     }
     for (const Entry* e : same) {
       if (e != kept) left.push_back(e);

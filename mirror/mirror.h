@@ -7,13 +7,13 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "mirror/checksums.h"
 #include "mirror/folder.h"
 #include "mirror/list_ahead.h"
+#include "mirror/name_index.h"
 #include "mirror/options.h"
 #include "mirror/writeback.h"
 
@@ -89,9 +89,8 @@ class Mirror {
                     const std::string& sourcePath, const std::string& path);
   // Leaves out of `files` and `folders` every source entry whose name the
   // destination folder takes for another's (letter case), but one.
-  void LeaveCaseClashes(const Folder& destination, const std::unordered_map<std::string_view, const Entry*>& held,
-                        std::vector<const Entry*>& files, std::vector<const Entry*>& folders,
-                        const std::string& sourcePath);
+  void LeaveCaseClashes(const Folder& destination, const NameIndex& held, std::vector<const Entry*>& files,
+                        std::vector<const Entry*>& folders, const std::string& sourcePath);
   // Decides whether `file` needs copying (clearing an entry of the other kind
   // in the way) and adds it to `copies`.
   void CopyFile(const Folder& destination, const Entry& file, const Entry* existing, const std::string& path,

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <sstream>
@@ -265,27 +266,46 @@ TEST(MirrorBehaviour, SourceEntriesThatCannotBeExaminedKeepTheirCopies) {
       {"a stale share", "116" /* ESTALE */, true, true, 8},
       {"a file really gone is an extra", "2" /* ENOENT */, false, false, 2},
   };
+  // Alone beside one other file, and among more files than a small folder
+  // holds, which are looked at in another order.
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Trees t;
-    WriteFile(t.source / "other.txt", "o");
-    const std::string clip = c.folder ? "clip.mov/take.mov" : "clip.mov";
-    WriteFile(t.source / clip, "new");
-    WriteFile(t.destination / clip, "backup");
-    WriteFile(t.destination / "other.txt", "o");
-    mirrortest::SetTime(t.destination / "other.txt", 1'600'000'000);
-    mirrortest::SetTime(t.source / "other.txt", 1'600'000'000);
-    const mirrortest::Outcome o =
-        mirrortest::RunMirror(mirrortest::ProgramArgs(t.source, t.destination, false), t.logs / "run",
-                              mirrortest::ShimEnv({"FAULT_FOLDER=" + t.source.string(), "FAULT_NAME=clip.mov",
-                                                   "FAULT_ERRNO=" + std::string(c.error)}));
-    EXPECT_EQ(o.exitCode, c.exitCode) << o.err;
-    EXPECT_EQ(fs::exists(t.destination / clip), c.kept);
-    if (c.kept) {
-      EXPECT_EQ(ReadFile(t.destination / clip), "backup");
-      // One line names it.
-      EXPECT_NE(o.err.find("ERROR : Accessing Source File " + (t.source / "clip.mov").string()), std::string::npos)
-          << o.err;
+    for (const int others : {1, 1500}) {
+      SCOPED_TRACE(std::string(c.name) + ", among " + std::to_string(others));
+      Trees t;
+      for (int i = 0; i < others; ++i) {
+        const std::string other = "other" + std::to_string(i) + ".txt";
+        WriteFile(t.source / other, "o");
+        WriteFile(t.destination / other, "o");
+        mirrortest::SetTime(t.destination / other, 1'600'000'000);
+        mirrortest::SetTime(t.source / other, 1'600'000'000);
+      }
+      const std::string clip = c.folder ? "clip.mov/take.mov" : "clip.mov";
+      WriteFile(t.source / clip, "new");
+      WriteFile(t.destination / clip, "backup");
+      const mirrortest::Outcome o =
+          mirrortest::RunMirror(mirrortest::ProgramArgs(t.source, t.destination, false), t.logs / "run",
+                                mirrortest::ShimEnv({"FAULT_FOLDER=" + t.source.string(), "FAULT_NAME=clip.mov",
+                                                     "FAULT_ERRNO=" + std::string(c.error)}));
+      EXPECT_EQ(o.exitCode, c.exitCode) << o.err;
+      EXPECT_EQ(fs::exists(t.destination / clip), c.kept);
+      if (c.kept) {
+        EXPECT_EQ(ReadFile(t.destination / clip), "backup");
+        // One line names it.
+        EXPECT_NE(o.err.find("ERROR : Accessing Source File " + (t.source / "clip.mov").string()), std::string::npos)
+            << o.err;
+      }
+      // The others are neither copied again nor taken for extras.
+      long long total = -1, copied = -1, skipped = -1;
+      const size_t files = o.out.find("Files :");
+      ASSERT_NE(files, std::string::npos) << o.out;
+      std::sscanf(o.out.c_str() + files, "Files : %lld %lld %lld", &total, &copied, &skipped);
+      EXPECT_EQ(copied, 0) << o.out;
+      EXPECT_EQ(skipped, others) << o.out;
+      int kept = 0;
+      for (const fs::directory_entry& e : fs::directory_iterator(t.destination)) {
+        kept += e.path().filename().string().starts_with("other") ? 1 : 0;
+      }
+      EXPECT_EQ(kept, others);
     }
   }
 }
