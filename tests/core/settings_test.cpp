@@ -133,7 +133,13 @@ TEST_F(SettingsStore, AValueOfAnotherTypeIsRefused) {
 #ifdef _WIN32
 
 TEST_F(SettingsStore, ARefusedWriteNamesTheValue) {
-  GTEST_SKIP() << "Wine grants every write to the current user's hive, so a refusal cannot be provoked here";
+  // A key that may be read but not written, as one locked by a policy.
+  SettingValue(u"escrever", u"storage_Origem", u"C:\\a");
+  store.Break();
+  EXPECT_EQ(MessageOf([] { SettingValue(u"escrever", u"storage_Origem", u"C:\\b"); }),
+            "Failed to set data for 'storage_Origem'");
+  EXPECT_TRUE(store.Mend());
+  EXPECT_EQ(SettingValue(u"ler", u"storage_Origem", u""), u"C:\\a");
 }
 
 #else
