@@ -565,7 +565,6 @@ std::vector<Entry> Folder::List(bool followLinks) const {
     e.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   }
   if (!gone.empty()) {
-    std::sort(gone.begin(), gone.end());
     size_t kept = 0;
     for (size_t i = 0, g = 0; i < entries.size(); ++i) {
       if (g < gone.size() && gone[g] == i) {
