@@ -423,7 +423,6 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, Listi
   const std::vector<Entry>& sourceEntries = sourceListing.entries;
   const std::vector<Entry>& destinationEntries = destinationListing.entries;
   const NameIndex existing(destinationEntries);
-  auto find = [&existing](const std::string& name) { return existing.Get(name); };
 
   // What the source holds, excluded entries left out: every other entry of
   // the destination is an extra.
@@ -478,13 +477,13 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, Listi
     const std::string& name = (*e)->name;
     Ahead& next =
         ahead.emplace_back(Ahead{listAhead_.Start([&source, name] { return OpenAndList(source, name, true); }), {}});
-    const Entry* there = find(name);
+    const Entry* there = existing.Get(name);
     if (there != nullptr && there->kind == Kind::Folder) {
       next.destination = listAhead_.Start([&destination, name] { return OpenAndList(destination, name, false); });
     }
   }
   std::vector<Copy> copies;
-  for (const Entry* e : files) CopyFile(destination, *e, find(e->name), path, copies);
+  for (const Entry* e : files) CopyFile(destination, *e, existing.Get(e->name), path, copies);
   // Extras go before the copies: on a destination that ignores letter case,
   // "song.mp3" purged after "Song.mp3" was copied would take the copy with it.
   // Leftovers of stopped copies go after them, so that /Z can resume from one.
@@ -498,7 +497,7 @@ void Mirror::MirrorFolder(const Folder& source, const Folder& destination, Listi
   }
   for (size_t i = 0; i < folders.size(); ++i) {
     const Entry& e = *folders[i];
-    MirrorSubfolder(destination, e, find(e.name), std::move(ahead[folders.size() - 1 - i]), sourcePath, path);
+    MirrorSubfolder(destination, e, existing.Get(e.name), std::move(ahead[folders.size() - 1 - i]), sourcePath, path);
   }
 }
 
